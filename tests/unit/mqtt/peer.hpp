@@ -89,6 +89,11 @@ class Peer {
         return changed_.wait_for(lock, timeout, [&] { return received_.size() >= n; });
     }
 
+    std::size_t count() {
+        const std::lock_guard lock(mutex_);
+        return received_.size();
+    }
+
     std::vector<Received> received() {
         const std::lock_guard lock(mutex_);
         return received_;
