@@ -243,7 +243,9 @@ bool read_config(Settings& config, const std::string& config_path, std::string& 
 
     try {
         as_object(root);
-        const json& log_section = as_object(root.at("log"));
+        // An absent "log" is read as null, which is not an object either.
+        static const json kNull;
+        const json& log_section = as_object(root.contains("log") ? root.at("log") : kNull);
         config.is_debug =
             log_section.contains("is_debug") ? log_section.at("is_debug").get<bool>() : false;
 
