@@ -39,6 +39,8 @@ class Client {
     Client(const std::string& host, std::int32_t port);
     Client(const std::string& host, std::int32_t port, const std::string& username,
            const std::string& password);
+    // Stops the network thread, disconnects and cleans the library up. A thread blocked
+    // in receive() is not woken: the gateway's client lives as long as the process.
     ~Client();
 
     Client(const Client&) = delete;
