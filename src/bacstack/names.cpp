@@ -152,14 +152,17 @@ std::optional<std::uint32_t> event_state_from_text(std::string_view t) {
 }
 
 int known_property_tag(std::uint32_t object_type, std::uint32_t property) {
-    // Rows naming the object type win over the '*' row of the same property.
+    // Rows are ordered by property (the generator checks); a row naming the object type
+    // wins over the '*' row of the same property.
+    const auto rows = tables::known_property_tags();
+    auto it = std::lower_bound(rows.begin(), rows.end(), property,
+                               [](const tables::KnownPropertyTag& r, std::uint32_t p) { return r.property < p; });
     int any = -1;
-    for (const auto& row : tables::known_property_tags()) {
-        if (row.property != property) continue;
-        if (row.object_type == tables::kAnyObjectType) {
-            any = row.tag;
-        } else if (static_cast<std::uint32_t>(row.object_type) == object_type) {
-            return row.tag;
+    for (; it != rows.end() && it->property == property; ++it) {
+        if (it->object_type == tables::kAnyObjectType) {
+            any = it->tag;
+        } else if (static_cast<std::uint32_t>(it->object_type) == object_type) {
+            return it->tag;
         }
     }
     return any;

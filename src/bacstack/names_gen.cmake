@@ -75,11 +75,17 @@ endforeach()
 # known-property-tags.tsv: object_type ('*' = any), object text, property, property text,
 # tag, tag text, enumerator.
 _read_rows(known-property-tags.tsv _rows)
+set(_prev_property 0)
 string(APPEND _src "// known-property-tags.tsv\nconstexpr KnownPropertyTag k_known_property_tags[] = {\n")
 foreach(_row IN LISTS _rows)
   if(NOT _row MATCHES "^([0-9]+|\\*)\t[^\t]*\t([0-9]+)\t[^\t]*\t([0-9]+)\t")
     message(FATAL_ERROR "names_gen: known-property-tags.tsv: malformed row '${_row}'")
   endif()
+  # known_property_tag() binary-searches by property.
+  if(CMAKE_MATCH_2 LESS _prev_property)
+    message(FATAL_ERROR "names_gen: known-property-tags.tsv: property ${CMAKE_MATCH_2} out of order")
+  endif()
+  set(_prev_property ${CMAKE_MATCH_2})
   if(CMAKE_MATCH_1 STREQUAL "*")
     set(_type "kAnyObjectType")
   else()

@@ -1,5 +1,7 @@
 #include "codec/value_text.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <span>
@@ -173,11 +175,28 @@ std::string enumerated_text(std::uint32_t v, std::uint32_t prop, std::uint32_t o
     }
 }
 
+// Right-aligns `v` in `width` columns (wider numbers are written whole).
+void append_right(std::string& out, std::uint32_t v, std::size_t width) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    const auto n = static_cast<std::size_t>(end - digits);
+    if (n < width) out.append(width - n, ' ');
+    out.append(digits, n);
+}
+
+// A table row; hand-formatted because object lists are long and rendered on every poll.
 std::string object_id_text(bacstack::ObjectId id, const DecodedValue& d) {
+    constexpr std::size_t kNameColumns = 23;
+    const std::string_view name = bacstack::object_type_name(id.type);
     std::string out;
-    out.reserve(48);
-    fmt::format_to(std::back_inserter(out), "{:>3} | {:>2} {:<23}{}", d.position, id.type,
-                   bacstack::object_type_name(id.type), id.instance);
+    out.reserve(3 + 3 + 2 + 1 + std::max(name.size(), kNameColumns) + 8 + 1);
+    append_right(out, d.position, 3);
+    out += " | ";
+    append_right(out, id.type, 2);
+    out += ' ';
+    out += name;
+    if (name.size() < kNameColumns) out.append(kNameColumns - name.size(), ' ');
+    append_right(out, id.instance, 0);
     if (d.property == property::kDeviceAddressBinding) out += '\t';
     return out;
 }
