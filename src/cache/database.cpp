@@ -1,6 +1,10 @@
 #include "cache/database.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include <sqlite3.h>
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Exception.h>
@@ -198,9 +202,28 @@ DatabaseBacnet::Batch::~Batch() {
     if (connection_ == nullptr) {
         return;
     }
-    try {
-        connection_->exec("COMMIT");
-    } catch (const SQLite::Exception& e) {
-        logging::get("cache")->error("transaction error: {}", e.what());
+    // The connection has no busy timeout, so a reader of the file (an operator's sqlite3)
+    // can make the commit fail with SQLITE_BUSY; the transaction is then still open and
+    // would swallow every later statement, so the commit is retried for a while and, as a
+    // last resort, the transaction is rolled back.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        try {
+            connection_->exec("COMMIT");
+            return;
+        } catch (const SQLite::Exception& e) {
+            if (e.getErrorCode() != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) {
+                logging::get("cache")->error("transaction error: {}", e.what());
+                break;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (sqlite3_get_autocommit(connection_->getHandle()) == 0) {
+        try {
+            connection_->exec("ROLLBACK");
+        } catch (const SQLite::Exception& e) {
+            logging::get("cache")->error("transaction error: {}", e.what());
+        }
     }
 }

@@ -1,5 +1,8 @@
 #include <fcntl.h>
 
+#include <chrono>
+#include <thread>
+
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -217,6 +220,27 @@ TEST_F(CacheTest, ABatchIsOneTransactionThatKeepsWhatWasWritten) {
     EXPECT_EQ(one("SELECT COUNT(*) FROM objects"), "50");
     EXPECT_EQ(one("SELECT COUNT(*) FROM devices"), "1");
     EXPECT_THAT(log.take(), IsEmpty());
+}
+
+// Someone reading the file (an operator's sqlite3) while the rebuild commits: the commit
+// waits for the reader instead of leaving the rows in a transaction that never ends.
+TEST_F(CacheTest, ABatchCommitWaitsForAReader) {
+    SQLite::Database reader(path, SQLite::OPEN_READONLY);
+    reader.exec("BEGIN");
+    EXPECT_EQ(reader.execAndGet("SELECT COUNT(*) FROM objects").getInt(), 0);  // holds its lock
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        reader.exec("COMMIT");
+    });
+    {
+        DatabaseBacnet::Batch batch(db);
+        db.insert(1, make_parameter("p", 1));
+    }
+    release.join();
+    EXPECT_EQ(one("SELECT COUNT(*) FROM objects"), "1");
+    EXPECT_THAT(log.take(), IsEmpty());
+    db.insert(1, make_parameter("q", 2));  // and the connection is back in autocommit mode
+    EXPECT_EQ(one("SELECT COUNT(*) FROM objects"), "2");
 }
 
 TEST_F(CacheTest, DatabaseDescriptorsAreCloseOnExec) {
