@@ -15,16 +15,9 @@ int SocketCalls::bind(int fd, const sockaddr_in& address) {
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-ssize_t SocketCalls::sendto(int fd, std::span<const std::uint8_t> data, const sockaddr_in& to) {
-    return ::sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-}
+ssize_t SocketCalls::sendmsg(int fd, const msghdr& message, int flags) { return ::sendmsg(fd, &message, flags); }
 
-ssize_t SocketCalls::recvfrom(int fd, std::span<std::uint8_t> buffer, sockaddr_in& from) {
-    socklen_t len = sizeof from;
-    return ::recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
-}
-
-int SocketCalls::poll(pollfd* fds, nfds_t count, int timeout_ms) { return ::poll(fds, count, timeout_ms); }
+ssize_t SocketCalls::recvmsg(int fd, msghdr& message, int flags) { return ::recvmsg(fd, &message, flags); }
 
 int SocketCalls::ioctl(int fd, unsigned long request, ifreq& req) { return ::ioctl(fd, request, &req); }
 

@@ -4,7 +4,6 @@
 
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -18,9 +17,8 @@ public:
     virtual int socket(int domain, int type, int protocol);
     virtual int setsockopt(int fd, int level, int name, const void* value, socklen_t len);
     virtual int bind(int fd, const sockaddr_in& address);
-    virtual ssize_t sendto(int fd, std::span<const std::uint8_t> data, const sockaddr_in& to);
-    virtual ssize_t recvfrom(int fd, std::span<std::uint8_t> buffer, sockaddr_in& from);
-    virtual int poll(pollfd* fds, nfds_t count, int timeout_ms);
+    virtual ssize_t sendmsg(int fd, const msghdr& message, int flags);
+    virtual ssize_t recvmsg(int fd, msghdr& message, int flags);
     virtual int ioctl(int fd, unsigned long request, ifreq& req);
     virtual int close(int fd);
 

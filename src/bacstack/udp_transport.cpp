@@ -3,8 +3,8 @@
 #include <arpa/inet.h>
 #include <sys/ioctl.h>
 
+#include <cassert>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -21,31 +21,8 @@ sockaddr_in to_sockaddr(const Endpoint& e) {
     return sa;
 }
 
-std::string endpoint_text(const Endpoint& e) { return ipv4_text(e.ip) + ":" + std::to_string(e.port); }
 
-Fd open_socket(SocketCalls& calls, const std::string& iface, const Endpoint& bind_to, std::string& error) {
-    const int fd = calls.socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (fd < 0) {
-        error = std::string("socket: ") + std::strerror(errno);
-        return {};
-    }
-    Fd owner(fd, calls);
-    const int on = 1;
-    // Other BACnet software on the same host may share the port, as the devices expect.
-    if (calls.setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0 ||
-        calls.setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) < 0) {
-        error = std::string("setsockopt: ") + std::strerror(errno);
-        return {};
-    }
-    // Ties the socket to the interface where allowed; without the privilege the bound
-    // address already selects it, so a failure here is not fatal.
-    (void)calls.setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, iface.c_str(), static_cast<socklen_t>(iface.size()));
-    if (calls.bind(fd, to_sockaddr(bind_to)) < 0) {
-        error = "bind " + endpoint_text(bind_to) + ": " + std::strerror(errno);
-        return {};
-    }
-    return owner;
-}
+constexpr std::size_t kControlSpace = 64;  // room for one in_pktinfo control message
 
 }  // namespace
 
@@ -105,39 +82,102 @@ std::string default_route_interface(const std::string& route_table) {
 }
 
 std::unique_ptr<UdpTransport> UdpTransport::open(const Options& options, SocketCalls& calls, std::string& error) {
-    Fd unicast = open_socket(calls, options.iface, options.own, error);
-    if (!unicast) return nullptr;
-    Fd broadcast;
-    if (options.broadcast_bind != options.own.ip) {
-        broadcast = open_socket(calls, options.iface, Endpoint{options.broadcast_bind, options.own.port}, error);
-        if (!broadcast) return nullptr;
+    const int raw = calls.socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (raw < 0) {
+        error = std::string("socket: ") + std::strerror(errno);
+        return nullptr;
     }
-    return std::unique_ptr<UdpTransport>(new UdpTransport(calls, std::move(unicast), std::move(broadcast)));
+    Fd fd(raw, calls);
+    const int on = 1;
+    // Other BACnet software on the same host may share the port, as the devices expect;
+    // the destination of each datagram (IP_PKTINFO) says whether it was a broadcast.
+    if (calls.setsockopt(raw, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0 ||
+        calls.setsockopt(raw, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) < 0 ||
+        calls.setsockopt(raw, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) < 0) {
+        error = std::string("setsockopt: ") + std::strerror(errno);
+        return nullptr;
+    }
+    // Ties the socket to the interface where allowed; without the privilege the checks of
+    // the destination address keep other interfaces' traffic out, so this is not fatal.
+    (void)calls.setsockopt(raw, SOL_SOCKET, SO_BINDTODEVICE, options.iface.c_str(),
+                           static_cast<socklen_t>(options.iface.size()));
+    if (calls.bind(raw, to_sockaddr(Endpoint{0, options.own.port})) < 0) {
+        error = "bind port " + std::to_string(options.own.port) + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    return std::unique_ptr<UdpTransport>(new UdpTransport(calls, std::move(fd), options));
 }
 
 long UdpTransport::send_to(const Endpoint& to, std::span<const std::uint8_t> datagram) {
-    return static_cast<long>(calls_.sendto(unicast_.get(), datagram, to_sockaddr(to)));
+    sockaddr_in dest = to_sockaddr(to);
+    iovec iov{const_cast<std::uint8_t*>(datagram.data()), datagram.size()};
+    alignas(cmsghdr) std::uint8_t control[kControlSpace] = {};
+    msghdr msg{};
+    msg.msg_name = &dest;
+    msg.msg_namelen = sizeof dest;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    // Our own address as the source, whatever else the interface carries: devices answer
+    // to the source and the self-drop check compares with it.
+    msg.msg_control = control;
+    msg.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    assert(c != nullptr);  // the control buffer is sized for it
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst.s_addr = htonl(own_.ip);
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    return static_cast<long>(calls_.sendmsg(socket_.get(), msg, 0));
 }
 
-Received UdpTransport::read_from(int fd, std::span<std::uint8_t> buffer, bool via_broadcast) {
-    sockaddr_in from{};
-    const ssize_t n = calls_.recvfrom(fd, buffer, from);
-    Received r;
-    if (n <= 0) return r;
-    r.size = static_cast<std::size_t>(n);
-    r.from = Endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
-    r.via_broadcast = via_broadcast;
-    return r;
+bool UdpTransport::set_wait(unsigned wait_ms) {
+    if (static_cast<long>(wait_ms) == current_wait_ms_) return true;
+    timeval tv{static_cast<time_t>(wait_ms / 1000), static_cast<suseconds_t>((wait_ms % 1000) * 1000)};
+    if (calls_.setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) < 0) return false;
+    current_wait_ms_ = wait_ms;
+    return true;
 }
 
 Received UdpTransport::receive(std::span<std::uint8_t> buffer, unsigned wait_ms) {
-    pollfd fds[2] = {{unicast_.get(), POLLIN, 0}, {broadcast_.get(), POLLIN, 0}};
-    const nfds_t count = broadcast_ ? 2 : 1;
-    const int timeout = wait_ms > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(wait_ms);
-    if (calls_.poll(fds, count, timeout) <= 0) return {};
-    if (fds[0].revents & POLLIN) return read_from(unicast_.get(), buffer, false);
-    if (count == 2 && (fds[1].revents & POLLIN)) return read_from(broadcast_.get(), buffer, true);
-    return {};
+    // A zero timeout would block for ever: a wait of 0 is a non-blocking look.
+    const int flags = MSG_TRUNC | (wait_ms == 0 ? MSG_DONTWAIT : 0);
+    if (wait_ms != 0 && !set_wait(wait_ms)) return {};
+    sockaddr_in from{};
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) std::uint8_t control[kControlSpace];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = calls_.recvmsg(socket_.get(), msg, flags);
+    if (n <= 0) return {};
+    std::uint32_t dest = 0;
+    bool have_dest = false;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            dest = ntohl(info.ipi_addr.s_addr);
+            have_dest = true;
+        }
+    }
+    Received r;
+    if (!have_dest) return r;
+    if (dest == own_.ip) {
+        r.via_broadcast = false;
+    } else if (broadcast_bind_ != own_.ip && (broadcast_bind_ == 0 || dest == broadcast_bind_)) {
+        r.via_broadcast = true;  // what the broadcast socket would have got
+    } else {
+        return r;  // for another address of this host: no socket of ours is bound there
+    }
+    r.size = static_cast<std::size_t>(n);
+    r.from = Endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
+    return r;
 }
 
 }  // namespace bacstack

@@ -1,5 +1,6 @@
-// BACnet/IP over real UDP sockets: one socket bound to the interface's own address
-// (all sending, unicast receive) and one bound to the broadcast address (receive only).
+// BACnet/IP over a real UDP socket on the BACnet port of one interface. It sees unicasts
+// to the interface's own address and broadcasts to the broadcast address, and tells them
+// apart by the datagram's destination, as separate unicast and broadcast sockets would.
 #pragma once
 
 #include <memory>
@@ -25,24 +26,28 @@ std::string default_route_interface(const std::string& route_table = "/proc/net/
 class UdpTransport final : public Transport {
 public:
     struct Options {
-        std::string iface;            // SO_BINDTODEVICE; best effort
-        Endpoint own;                 // bound for sending and unicast receive
-        std::uint32_t broadcast_bind;  // address the receive-only broadcast socket binds to
+        std::string iface;             // SO_BINDTODEVICE; best effort
+        Endpoint own;                  // source of everything sent; unicasts to it are received
+        std::uint32_t broadcast_bind;  // broadcasts to this address are received; 0: any broadcast
     };
-    // nullptr and `error` ("bind 10.78.0.10:47808: Address already in use") on failure.
+    // nullptr and `error` ("bind port 47808: Address already in use") on failure.
     static std::unique_ptr<UdpTransport> open(const Options& options, SocketCalls& calls, std::string& error);
 
     long send_to(const Endpoint& to, std::span<const std::uint8_t> datagram) override;
+    // One system call per wait: the socket's receive timeout is only changed when the
+    // wait changes. Datagrams to other addresses of the host are dropped (size 0).
     Received receive(std::span<std::uint8_t> buffer, unsigned wait_ms) override;
 
 private:
-    UdpTransport(SocketCalls& calls, Fd unicast, Fd broadcast)
-        : calls_(calls), unicast_(std::move(unicast)), broadcast_(std::move(broadcast)) {}
-    Received read_from(int fd, std::span<std::uint8_t> buffer, bool via_broadcast);
+    UdpTransport(SocketCalls& calls, Fd socket, const Options& options)
+        : calls_(calls), socket_(std::move(socket)), own_(options.own), broadcast_bind_(options.broadcast_bind) {}
+    bool set_wait(unsigned wait_ms);
 
     SocketCalls& calls_;
-    Fd unicast_;
-    Fd broadcast_;  // empty when it would be the same address as the unicast socket
+    Fd socket_;
+    Endpoint own_;
+    std::uint32_t broadcast_bind_;
+    long current_wait_ms_ = -1;  // receive timeout set on the socket
 };
 
 std::string ipv4_text(std::uint32_t ip);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "bacstack/environment.hpp"
 #include "bacstack/stack.hpp"
@@ -131,7 +132,7 @@ TEST(LinkOpen, FailuresNameTheInterfaceAndTheReason) {
         {"no IPv4 address", "eth7", "ioctl", EADDRNOTAVAIL,
          "BACnet/IP: cannot open the data link on interface eth7: no IPv4 address (Cannot assign requested address)"},
         {"port taken", "eth7", "bind", EADDRINUSE,
-         "BACnet/IP: cannot open the data link on interface eth7: bind 10.78.0.10:47808: Address already in use"},
+         "BACnet/IP: cannot open the data link on interface eth7: bind port 47808: Address already in use"},
         {"no sockets left", "eth7", "socket", EMFILE,
          "BACnet/IP: cannot open the data link on interface eth7: socket: Too many open files"},
     };
@@ -169,7 +170,7 @@ TEST(LinkOpen, AddressesComeFromTheInterface) {
     ASSERT_TRUE(stack.open_datalink(s, error, calls)) << error;
     EXPECT_EQ(to_string(stack.my_address()), "10.78.0.10:47808");
     EXPECT_EQ(to_string(stack.broadcast_address()), "10.78.0.255:47808/65535:");
-    EXPECT_EQ(calls.binds, (std::vector<std::uint32_t>{0x0A4E000A, 0x0A4E00FF}));
+    EXPECT_EQ(calls.binds, (std::vector<std::uint32_t>{0}));
     EXPECT_EQ(stack.apdu_timeout(), 500);
     EXPECT_EQ(stack.tsm().retries(), 1);
     for (int fd : calls.opened) {
@@ -184,14 +185,109 @@ TEST(LinkOpen, AddressesComeFromTheInterface) {
     s.broadcast_bind = 0;
     ASSERT_TRUE(other.open_datalink(s, error, no_mask));
     EXPECT_EQ(to_string(other.broadcast_address()), "255.255.255.255:47808/65535:");
-    EXPECT_EQ(no_mask.binds, (std::vector<std::uint32_t>{0x0A4E000A, 0}));
+    EXPECT_EQ(no_mask.binds, (std::vector<std::uint32_t>{0}));
+}
+
+// Feeds one datagram with a given destination address through recvmsg, and records
+// the receive timeouts set and the source address asked for on send.
+class ScriptedCalls : public FakeCalls {
+public:
+    std::optional<std::uint32_t> next_dest;  // nullopt: no destination information
+    int last_flags = 0;
+    int timeouts_set = 0;
+    std::uint32_t send_source = 0;
+
+    int setsockopt(int fd, int level, int name, const void* value, socklen_t len) override {
+        if (level == SOL_SOCKET && name == SO_RCVTIMEO) ++timeouts_set;
+        return FakeCalls::setsockopt(fd, level, name, value, len);
+    }
+    ssize_t recvmsg(int, msghdr& msg, int flags) override {
+        last_flags = flags;
+        const std::uint8_t datagram[] = {0x81, 0x0b, 0x00, 0x08, 0x01, 0x00, 0x10, 0x08};
+        std::memcpy(msg.msg_iov[0].iov_base, datagram, sizeof datagram);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x0A4E000B);
+        from.sin_port = htons(47808);
+        std::memcpy(msg.msg_name, &from, sizeof from);
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        if (next_dest && c != nullptr) {
+            c->cmsg_level = IPPROTO_IP;
+            c->cmsg_type = IP_PKTINFO;
+            c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo info{};
+            info.ipi_addr.s_addr = htonl(*next_dest);
+            std::memcpy(CMSG_DATA(c), &info, sizeof info);
+            msg.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
+        } else {
+            msg.msg_controllen = 0;
+        }
+        return sizeof datagram;
+    }
+    ssize_t sendmsg(int, const msghdr& msg, int) override {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(const_cast<msghdr*>(&msg), c)) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            send_source = ntohl(info.ipi_spec_dst.s_addr);
+        }
+        return static_cast<ssize_t>(msg.msg_iov[0].iov_len);
+    }
+};
+
+TEST(UdpReceive, DestinationDecidesUnicastBroadcastOrNotOurs) {
+    constexpr std::uint32_t own = 0x0A4E000A, subnet = 0x0A4E00FF, other = 0x0A4E0015, all = 0xFFFFFFFF;
+    enum Seen { Unicast, Broadcast, Dropped };
+    struct Case {
+        std::uint32_t broadcast_bind;
+        std::optional<std::uint32_t> dest;
+        Seen seen;
+    };
+    const Case cases[] = {
+        {subnet, own, Unicast},      {subnet, subnet, Broadcast}, {subnet, other, Dropped},
+        {subnet, all, Dropped},      {subnet, std::nullopt, Dropped},
+        {0, all, Broadcast},         {0, other, Broadcast},       {0, own, Unicast},
+        {own, subnet, Dropped},      {all, all, Broadcast},       {all, subnet, Dropped},
+    };
+    for (const Case& c : cases) {
+        ScriptedCalls calls;
+        std::string error;
+        auto t = UdpTransport::open({"eth7", Endpoint{own, 47808}, c.broadcast_bind}, calls, error);
+        ASSERT_TRUE(t) << error;
+        calls.next_dest = c.dest;
+        std::array<std::uint8_t, 64> buf{};
+        const Received r = t->receive(buf, 100);
+        const Seen seen = r.size == 0 ? Dropped : r.via_broadcast ? Broadcast : Unicast;
+        EXPECT_EQ(seen, c.seen) << std::hex << c.broadcast_bind << " <- " << c.dest.value_or(0);
+        if (r.size != 0) {
+            EXPECT_EQ(r.from, (Endpoint{0x0A4E000B, 47808}));
+        }
+    }
+}
+
+TEST(UdpReceive, OneTimeoutPerWaitLengthNoBlockingForAZeroWaitAndOurSourceOnSend) {
+    ScriptedCalls calls;
+    std::string error;
+    auto t = UdpTransport::open({"eth7", Endpoint{0x0A4E000A, 47808}, 0x0A4E00FF}, calls, error);
+    ASSERT_TRUE(t) << error;
+    calls.next_dest = 0x0A4E000A;
+    std::array<std::uint8_t, 64> buf{};
+    for (int i = 0; i < 3; ++i) t->receive(buf, 100);
+    EXPECT_EQ(calls.timeouts_set, 1);
+    t->receive(buf, 250);
+    EXPECT_EQ(calls.timeouts_set, 2);
+    t->receive(buf, 0);
+    EXPECT_TRUE(calls.last_flags & MSG_DONTWAIT);
+    EXPECT_EQ(calls.timeouts_set, 2);
+    const std::uint8_t datagram[] = {0x81, 0x0a, 0x00, 0x04};
+    EXPECT_EQ(t->send_to(Endpoint{0x0A4E000B, 47808}, datagram), 4);
+    EXPECT_EQ(calls.send_source, 0x0A4E000Au);
 }
 
 TEST(LinkOpen, RealSocketsOnLoopbackTalkToEachOther) {
     // Two links on lo with their own ports: a unicast from one reaches the other.
     LinkSettings s;
     s.iface = "lo";
-    s.broadcast_bind = 0x7F000001;  // one socket is enough here
+    s.broadcast_bind = 0x7F000001;  // no broadcasts wanted here
     Stack a, b;
     std::string error;
     s.port = 0;  // let the kernel pick; the own address then says port 0, fine for sending
