@@ -7,6 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <vector>
+
+#include "bacstack/names.hpp"
 
 namespace bacstack {
 
@@ -249,6 +253,184 @@ bool parse_bits(std::string_view text, BitString& out) {
     return !out.bits.empty();
 }
 
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Splits at `sep` outside brackets and parentheses.
+std::vector<std::string_view> split(std::string_view s, char sep) {
+    std::vector<std::string_view> parts;
+    int depth = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '[' || c == '(') ++depth;
+        if ((c == ']' || c == ')') && depth > 0) --depth;
+        if (c == sep && depth == 0) {
+            parts.push_back(s.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    parts.push_back(s.substr(start));
+    return parts;
+}
+
+// "(...)" -> "..."; "[...]" -> "...".
+std::optional<std::string_view> enclosed(std::string_view s, char open, char close) {
+    s = trim(s);
+    if (s.size() < 2 || s.front() != open || s.back() != close) return std::nullopt;
+    return s.substr(1, s.size() - 2);
+}
+
+std::optional<PrimitiveValue> parse_primitive(std::uint32_t tag, std::string_view text);
+
+// (T; Mon: [6:00 21.5, 18:00 null]; Tue: [...]; ...): T is the tag of the values, by
+// number or by name; the day names are optional; at most seven days, missing days are
+// empty. Day names are not checked: the days count from Monday in the order given.
+// Unlike the reference parser, an empty day stays empty.
+bool parse_weekly_schedule(std::string_view text, WeeklySchedule& out) {
+    const auto inner = enclosed(text, '(', ')');
+    if (!inner) return false;
+    const auto parts = split(*inner, ';');
+    if (parts.size() < 2 || parts.size() > 1 + kDaysPerWeek) return false;
+    const std::string_view tag_text = trim(parts[0]);
+    std::optional<std::uint32_t> tag = application_tag_from_name(tag_text);
+    if (!tag) {
+        const auto n = to_unsigned(tag_text);
+        if (n && *n <= 0xFFFFFFFFull) tag = static_cast<std::uint32_t>(*n);
+    }
+    PrimitiveValue probe;
+    if (!tag || !zero_primitive(*tag, probe)) return false;
+    for (std::size_t d = 1; d < parts.size(); ++d) {
+        std::string_view day = trim(parts[d]);
+        if (!day.empty() && day.front() != '[') {
+            const auto colon = day.find(':');
+            if (colon == std::string_view::npos) return false;
+            day = trim(day.substr(colon + 1));
+        }
+        const auto entries = enclosed(day, '[', ']');
+        if (!entries) return false;
+        auto& list = out.days[d - 1];
+        if (trim(*entries).empty()) continue;
+        for (std::string_view entry : split(*entries, ',')) {
+            entry = trim(entry);
+            std::size_t gap = 0;
+            while (gap < entry.size() && !is_space(entry[gap])) ++gap;
+            TimeValue tv;
+            if (!parse_time(entry.substr(0, gap), tv.time)) return false;
+            const std::string_view value = trim(entry.substr(gap));
+            if (equal_ignoring_case(value, "null")) {
+                tv.value = Null{};
+            } else {
+                auto v = parse_primitive(*tag, value);
+                if (!v) return false;
+                tv.value = std::move(*v);
+            }
+            if (list.size() == kMaxTimeValues) return false;
+            list.push_back(std::move(tv));
+        }
+    }
+    return true;
+}
+
+// (ValidDays=[1,2,3];FromTime=6:00;ToTime=18:00;Recipient=Device(type=8,instance=N);
+//  ProcessIdentifier=N;ConfirmedNotify=false;Transitions=[to-offnormal,to-fault,to-normal])
+// Days are 1 = Monday .. 7 = Sunday. A Recipient is required; the other members default
+// to every day, the whole day, process 0, unconfirmed, every transition.
+bool parse_destination(std::string_view text, Destination& out) {
+    const auto inner = enclosed(text, '(', ')');
+    if (!inner) return false;
+    out.valid_days.bits.assign(kDaysPerWeek, true);
+    out.from_time = Time{0, 0, 0, 0};
+    out.to_time = Time{23, 59, 59, 99};
+    out.process_identifier = 0;
+    out.issue_confirmed_notifications = false;
+    out.transitions.bits.assign(3, true);
+    bool recipient = false;
+    for (std::string_view member : split(*inner, ';')) {
+        member = trim(member);
+        if (member.empty()) continue;
+        const auto eq = member.find('=');
+        if (eq == std::string_view::npos) return false;
+        const std::string_view key = trim(member.substr(0, eq));
+        const std::string_view value = trim(member.substr(eq + 1));
+        if (equal_ignoring_case(key, "ValidDays")) {
+            const auto list = enclosed(value, '[', ']');
+            if (!list) return false;
+            out.valid_days.bits.assign(kDaysPerWeek, false);
+            if (trim(*list).empty()) continue;
+            for (std::string_view day : split(*list, ',')) {
+                const auto n = to_unsigned(day);
+                if (!n || *n < 1 || *n > kDaysPerWeek) return false;
+                out.valid_days.bits[*n - 1] = true;
+            }
+        } else if (equal_ignoring_case(key, "FromTime")) {
+            if (!parse_time(value, out.from_time)) return false;
+        } else if (equal_ignoring_case(key, "ToTime")) {
+            if (!parse_time(value, out.to_time)) return false;
+        } else if (equal_ignoring_case(key, "Recipient")) {
+            if (value.size() < 6 || !equal_ignoring_case(value.substr(0, 6), "Device")) return false;
+            const auto args = enclosed(value.substr(6), '(', ')');
+            if (!args) return false;
+            ObjectId device{8, 0};
+            bool instance = false;
+            for (std::string_view arg : split(*args, ',')) {
+                const auto aeq = arg.find('=');
+                if (aeq == std::string_view::npos) return false;
+                const std::string_view name = trim(arg.substr(0, aeq));
+                const auto n = to_unsigned(arg.substr(aeq + 1));
+                if (equal_ignoring_case(name, "type")) {
+                    if (!n || *n != 8) return false;  // a recipient device is a device
+                } else if (equal_ignoring_case(name, "instance")) {
+                    if (!n || *n > kMaxInstance) return false;
+                    device.instance = static_cast<std::uint32_t>(*n);
+                    instance = true;
+                } else {
+                    return false;
+                }
+            }
+            if (!instance) return false;
+            out.recipient = device;
+            recipient = true;
+        } else if (equal_ignoring_case(key, "ProcessIdentifier")) {
+            const auto n = to_unsigned(value);
+            if (!n || *n > 0xFFFFFFFFull) return false;
+            out.process_identifier = static_cast<std::uint32_t>(*n);
+        } else if (equal_ignoring_case(key, "ConfirmedNotify")) {
+            if (equal_ignoring_case(value, "true")) {
+                out.issue_confirmed_notifications = true;
+            } else if (equal_ignoring_case(value, "false")) {
+                out.issue_confirmed_notifications = false;
+            } else {
+                return false;
+            }
+        } else if (equal_ignoring_case(key, "Transitions")) {
+            const auto list = enclosed(value, '[', ']');
+            if (!list) return false;
+            out.transitions.bits.assign(3, false);
+            if (trim(*list).empty()) continue;
+            for (std::string_view name : split(*list, ',')) {
+                name = trim(name);
+                if (equal_ignoring_case(name, "to-offnormal")) {
+                    out.transitions.bits[0] = true;
+                } else if (equal_ignoring_case(name, "to-fault")) {
+                    out.transitions.bits[1] = true;
+                } else if (equal_ignoring_case(name, "to-normal")) {
+                    out.transitions.bits[2] = true;
+                } else {
+                    return false;
+                }
+            }
+        } else {
+            return false;
+        }
+    }
+    return recipient;
+}
+
 std::optional<ValueData> parse(std::uint32_t tag, std::string_view text) {
     switch (tag) {
         case 0: return ValueData{Null{}};
@@ -332,6 +514,16 @@ std::optional<ValueData> parse(std::uint32_t tag, std::string_view text) {
             if (!parse_reference(text, r)) return std::nullopt;
             return ValueData{r};
         }
+        case pseudo_tag::kDestination: {
+            Destination d;
+            if (!parse_destination(text, d)) return std::nullopt;
+            return ValueData{std::move(d)};
+        }
+        case pseudo_tag::kWeeklySchedule: {
+            WeeklySchedule w;
+            if (!parse_weekly_schedule(text, w)) return std::nullopt;
+            return ValueData{std::move(w)};
+        }
         case pseudo_tag::kScale: {
             Scale s;
             if (text.find('.') != std::string_view::npos) {
@@ -352,6 +544,21 @@ std::optional<ValueData> parse(std::uint32_t tag, std::string_view text) {
             // reporting success would write zeros to the device.
             return std::nullopt;
     }
+}
+
+std::optional<PrimitiveValue> parse_primitive(std::uint32_t tag, std::string_view text) {
+    if (tag > 12) return std::nullopt;
+    auto v = parse(tag, text);
+    if (!v) return std::nullopt;
+    return std::visit(
+        [](auto&& alt) -> std::optional<PrimitiveValue> {
+            if constexpr (std::is_constructible_v<PrimitiveValue, decltype(alt)>) {
+                return PrimitiveValue{std::move(alt)};
+            } else {
+                return std::nullopt;
+            }
+        },
+        std::move(*v));
 }
 
 }  // namespace

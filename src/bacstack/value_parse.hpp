@@ -31,6 +31,9 @@ inline constexpr std::size_t kMaxParsedBits = 120;
 //   12 Object ID: type:instance. 20 date-time: y/m/d[-h[:m[:s[.hh]]]]. 21 time stamp: a
 //   time, a date-time or a sequence number. 23 reference:
 //   type:instance,property[,index[,devicetype:deviceinstance]] (index -1: none).
+//   26 destination: (ValidDays=[1,2];FromTime=h:m;ToTime=h:m;Recipient=Device(type=8,
+//   instance=N);ProcessIdentifier=N;ConfirmedNotify=false;Transitions=[to-offnormal,...]).
+//   30 weekly schedule: (T; Mon: [h:m V, ...]; Tue: [...]; ...), T a tag number or name.
 //   44 scale: with '.' a float scale, else an integer scale.
 bool parse_application_data(std::uint32_t tag, std::string_view text, Value& out);
 

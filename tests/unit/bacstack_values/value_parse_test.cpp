@@ -19,6 +19,19 @@ struct Case {
 };
 
 Value v(ValueData d) { return Value{std::move(d)}; }
+
+WeeklySchedule week_real() {
+    WeeklySchedule w;
+    w.days[0] = {TimeValue{Time{6, 0, 0, 0}, 21.5f}, TimeValue{Time{18, 0, 0, 0}, Null{}}};
+    w.days[2] = {TimeValue{Time{7, 30, 15, 50}, 20.0f}};
+    return w;
+}
+
+WeeklySchedule week_of(TimeValue monday) {
+    WeeklySchedule w;
+    w.days[0] = {std::move(monday)};
+    return w;
+}
 const std::nullopt_t refused = std::nullopt;
 
 TEST(ParseApplicationData, Forms) {
@@ -162,6 +175,33 @@ TEST(ParseApplicationData, Forms) {
         {44, "1.5", v(Scale{true, 1.5f, 0})},
         {44, "-3", v(Scale{false, 0.0f, -3})},
         {44, "3x", refused},
+        // Weekly schedule: days in order from Monday, names optional, empty days stay empty.
+        {30, "(Real; Mon: [6:00 21.5, 18:00 null]; Tue: []; Wed: [7:30:15.50 20])", v(week_real())},
+        {30, "( 4 ;[6:00 21.5, 18:00 NULL] ; [] ;[7:30:15.50 20] )", v(week_real())},
+        {30, "(Boolean; [8:00 active])", v(week_of(TimeValue{Time{8, 0, 0, 0}, true}))},
+        {30, "(Real; [6:00 abc])", refused},
+        {30, "(Real; [6:00 1,5])", refused},
+        {30, "(Foo; [])", refused},
+        {30, "(19; [])", refused},
+        {30, "(Real)", refused},
+        {30, "Real; [6:00 1]", refused},
+        {30, "(Real; [600 1])", refused},
+        {30, "(Real; [];[];[];[];[];[];[];[])", refused},
+        // Destination.
+        {26,
+         "(ValidDays=[1,2,3,4,5];FromTime=6:00;ToTime=18:00;Recipient=Device(type=8,instance=1234);"
+         "ProcessIdentifier=7;ConfirmedNotify=true;Transitions=[to-offnormal,to-normal])",
+         v(Destination{BitString{{true, true, true, true, true, false, false}}, Time{6, 0, 0, 0}, Time{18, 0, 0, 0},
+                       ObjectId{8, 1234}, 7, true, BitString{{true, false, true}}})},
+        {26, "(Recipient=Device(instance=5))",
+         v(Destination{BitString{std::vector<bool>(7, true)}, Time{0, 0, 0, 0}, Time{23, 59, 59, 99}, ObjectId{8, 5},
+                       0, false, BitString{{true, true, true}}})},
+        {26, "(ValidDays=[8];Recipient=Device(instance=1))", refused},
+        {26, "(FromTime=6:00)", refused},
+        {26, "(Recipient=Device(type=2,instance=1))", refused},
+        {26, "(Recipient=Address(net=1))", refused},
+        {26, "(Foo=1;Recipient=Device(instance=1))", refused},
+        {26, "(Transitions=[to-somewhere];Recipient=Device(instance=1))", refused},
         // Tags without a text form.
         {13, "1", refused},
         {15, "1", refused},
