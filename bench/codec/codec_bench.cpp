@@ -20,8 +20,9 @@ std::vector<std::uint8_t> object_list_data(int count) {
     std::vector<std::uint8_t> data;
     bacstack::Writer out(data);
     for (int i = 0; i < count; ++i)
-        bacstack::encode_app_object_id(
-            out, bacstack::ObjectId{static_cast<std::uint16_t>(i % 20), static_cast<std::uint32_t>(1000 + i)});
+        bacstack::encode_app_object_id(out,
+                                       bacstack::ObjectId{static_cast<std::uint16_t>(i % 20),
+                                                          static_cast<std::uint32_t>(1000 + i)});
     return data;
 }
 
@@ -36,9 +37,11 @@ void BM_DecodeAndRenderObjectList(benchmark::State& state) {
         unsigned position = 1;
         bacstack::Value value;
         while (!rest.empty()) {
-            const int n = bacstack::decode_known_array_property(rest, value, kDevice, kObjectList, 0xFFFFFFFF);
+            const int n = bacstack::decode_known_array_property(rest, value, kDevice, kObjectList,
+                                                                0xFFFFFFFF);
             if (n <= 0) break;
-            texts.push_back(codec::valueToText(codec::DecodedValue{value, kObjectList, kDevice, position++}));
+            texts.push_back(
+                codec::valueToText(codec::DecodedValue{value, kObjectList, kDevice, position++}));
             rest = rest.subspan(static_cast<std::size_t>(n));
         }
         benchmark::DoNotOptimize(texts.data());
@@ -64,7 +67,8 @@ void BM_WeeklyScheduleToText(benchmark::State& state) {
     bacstack::WeeklySchedule week;
     for (auto& day : week.days)
         for (int i = 0; i < 4; ++i)
-            day.push_back(bacstack::TimeValue{bacstack::Time{static_cast<std::uint8_t>(6 * i), 0, 0, 0}, 21.5f});
+            day.push_back(bacstack::TimeValue{
+                bacstack::Time{static_cast<std::uint8_t>(6 * i), 0, 0, 0}, 21.5f});
     const bacstack::Value value{week};
     for (auto _ : state) {
         std::string text = codec::valueToText(codec::DecodedValue{value, 123, 17, 1});

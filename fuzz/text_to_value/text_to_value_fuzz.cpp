@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto result = codec::textToValue(tag, payload);
     if (!result.ok()) {
         if (!result.values.empty()) std::abort();
-        if (result.error != codec::kValueInputError && result.error != codec::kParseValueError) std::abort();
+        if (result.error != codec::kValueInputError && result.error != codec::kParseValueError)
+            std::abort();
         return 0;
     }
     if (result.values.empty()) std::abort();

@@ -49,14 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::span<const std::uint8_t> rest(input);
     while (!rest.empty()) {
         bacstack::Value value;
-        const int n = bacstack::decode_known_array_property(rest, value, p.object_type, p.property, index);
+        const int n =
+            bacstack::decode_known_array_property(rest, value, p.object_type, p.property, index);
         if (n < 0) break;
         check(n > 0 && static_cast<std::size_t>(n) <= rest.size());
 
         const bacstack::Value one[] = {value};
         const std::vector<std::uint8_t> first = bacstack::encode_values(one);
         bacstack::Value again;
-        const int m = bacstack::decode_known_array_property(first, again, p.object_type, p.property, index);
+        const int m =
+            bacstack::decode_known_array_property(first, again, p.object_type, p.property, index);
         check(m == static_cast<int>(first.size()));
         const bacstack::Value two[] = {again};
         check(bacstack::encode_values(two) == first);

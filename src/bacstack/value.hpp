@@ -118,7 +118,8 @@ struct DeviceObjectPropertyReference {
     std::uint32_t array_index = kArrayAll;
     ObjectId device = kNoDevice;
     bool has_device() const { return device.type == kDeviceObjectType; }
-    friend bool operator==(const DeviceObjectPropertyReference&, const DeviceObjectPropertyReference&) = default;
+    friend bool operator==(const DeviceObjectPropertyReference&,
+                           const DeviceObjectPropertyReference&) = default;
 
     static constexpr std::uint16_t kDeviceObjectType = 8;
 };
@@ -161,8 +162,9 @@ struct CalendarEntry {
 };
 
 // The primitive value of a time value: an application tag 0..12 and its content.
-using PrimitiveValue = std::variant<Null, bool, std::uint64_t, std::int32_t, float, double, OctetString,
-                                    CharacterString, BitString, Enumerated, Date, Time, ObjectId>;
+using PrimitiveValue =
+    std::variant<Null, bool, std::uint64_t, std::int32_t, float, double, OctetString,
+                 CharacterString, BitString, Enumerated, Date, Time, ObjectId>;
 
 // 21 BACnetTimeValue.
 struct TimeValue {
@@ -197,10 +199,10 @@ struct Scale {
 };
 
 // Alternatives in application tag order; app_tag() gives the library's tag number.
-using ValueData =
-    std::variant<Null, bool, std::uint64_t, std::int32_t, float, double, OctetString, CharacterString, BitString,
-                 Enumerated, Date, Time, ObjectId, DateRange, DateTime, TimeStamp, DeviceObjectPropertyReference,
-                 Destination, CalendarEntry, WeeklySchedule, SpecialEvent, Scale>;
+using ValueData = std::variant<Null, bool, std::uint64_t, std::int32_t, float, double, OctetString,
+                               CharacterString, BitString, Enumerated, Date, Time, ObjectId,
+                               DateRange, DateTime, TimeStamp, DeviceObjectPropertyReference,
+                               Destination, CalendarEntry, WeeklySchedule, SpecialEvent, Scale>;
 
 struct Value {
     ValueData data;

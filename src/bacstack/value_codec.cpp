@@ -131,7 +131,8 @@ void put_calendar_item(Writer& out, const CalendarEntryItem& item) {
 // Copies a constructed value's alternatives onto the primitive encoder where they match.
 template <class T>
 bool put_if_primitive(Writer& out, const T& v) {
-    if constexpr (std::is_constructible_v<PrimitiveValue, const T&> && !std::is_same_v<T, DateRange>) {
+    if constexpr (std::is_constructible_v<PrimitiveValue, const T&> &&
+                  !std::is_same_v<T, DateRange>) {
         put_primitive(out, PrimitiveValue{v});
         return true;
     } else {
@@ -195,7 +196,8 @@ struct Decoder {
 
     bool bit_string_octets(std::uint32_t len, BitString& b) {
         std::uint8_t unused;
-        if (len == 0 || !in.read_u8(unused) || unused > 7 || (len == 1 && unused != 0)) return false;
+        if (len == 0 || !in.read_u8(unused) || unused > 7 || (len == 1 && unused != 0))
+            return false;
         std::span<const std::uint8_t> octets;
         if (!in.read_span(len - 1, octets)) return false;
         b.bits.clear();
@@ -250,7 +252,8 @@ struct Decoder {
             case tag_of(AppTag::CharacterString): {
                 std::uint8_t encoding;
                 std::span<const std::uint8_t> bytes;
-                if (t.lvt == 0 || !in.read_u8(encoding) || !in.read_span(t.lvt - 1, bytes)) return false;
+                if (t.lvt == 0 || !in.read_u8(encoding) || !in.read_span(t.lvt - 1, bytes))
+                    return false;
                 out = CharacterString{encoding, std::string(bytes.begin(), bytes.end())};
                 return true;
             }
@@ -331,7 +334,8 @@ struct Decoder {
     }
 
     bool reference(DeviceObjectPropertyReference& r) {
-        if (!decode_ctx_object_id(in, 0, r.object) || !decode_ctx_enumerated(in, 1, r.property)) return false;
+        if (!decode_ctx_object_id(in, 0, r.object) || !decode_ctx_enumerated(in, 1, r.property))
+            return false;
         if (next_is_context(2)) {
             std::uint64_t index;
             if (!decode_ctx_unsigned(in, 2, index) || index > 0xFFFFFFFF) return false;
@@ -416,7 +420,9 @@ struct Decoder {
         return true;
     }
 
-    bool daily_schedule(std::vector<TimeValue>& day) { return open(0) && time_values(0, day) && close(0); }
+    bool daily_schedule(std::vector<TimeValue>& day) {
+        return open(0) && time_values(0, day) && close(0);
+    }
 
     bool weekly_schedule(std::uint32_t array_index, WeeklySchedule& w) {
         if (array_index != kArrayAll) {
@@ -460,7 +466,8 @@ struct Decoder {
             return true;
         }
         std::int64_t v;
-        if (t.number != 1 || !decode_signed(in, t.lvt, v) || v < INT32_MIN || v > INT32_MAX) return false;
+        if (t.number != 1 || !decode_signed(in, t.lvt, v) || v < INT32_MIN || v > INT32_MAX)
+            return false;
         s.is_float = false;
         s.integer_scale = static_cast<std::int32_t>(v);
         return true;
@@ -477,25 +484,36 @@ struct Decoder {
     bool constructed(int known, std::uint32_t array_index, ValueData& out) {
         using namespace pseudo_tag;
         switch (known) {
-            case kDateRange: return into<DateRange>(out, [&](auto& v) { return date_range(v); });
-            case kDateTime: return into<DateTime>(out, [&](auto& v) { return date_time(v); });
-            case kTimeStamp: return into<TimeStamp>(out, [&](auto& v) { return time_stamp(v); });
+            case kDateRange:
+                return into<DateRange>(out, [&](auto& v) { return date_range(v); });
+            case kDateTime:
+                return into<DateTime>(out, [&](auto& v) { return date_time(v); });
+            case kTimeStamp:
+                return into<TimeStamp>(out, [&](auto& v) { return time_stamp(v); });
             case kDeviceObjectPropertyReference:
-                return into<DeviceObjectPropertyReference>(out, [&](auto& v) { return reference(v); });
-            case kDestination: return into<Destination>(out, [&](auto& v) { return destination(v); });
-            case kCalendarEntry: return into<CalendarEntry>(out, [&](auto& v) { return calendar_list(v); });
+                return into<DeviceObjectPropertyReference>(out,
+                                                           [&](auto& v) { return reference(v); });
+            case kDestination:
+                return into<Destination>(out, [&](auto& v) { return destination(v); });
+            case kCalendarEntry:
+                return into<CalendarEntry>(out, [&](auto& v) { return calendar_list(v); });
             case kWeeklySchedule:
-                return into<WeeklySchedule>(out, [&](auto& v) { return weekly_schedule(array_index, v); });
-            case kSpecialEvent: return into<SpecialEvent>(out, [&](auto& v) { return special_event(v); });
-            case kScale: return into<Scale>(out, [&](auto& v) { return scale(v); });
-            default: return false;
+                return into<WeeklySchedule>(
+                    out, [&](auto& v) { return weekly_schedule(array_index, v); });
+            case kSpecialEvent:
+                return into<SpecialEvent>(out, [&](auto& v) { return special_event(v); });
+            case kScale:
+                return into<Scale>(out, [&](auto& v) { return scale(v); });
+            default:
+                return false;
         }
     }
 };
 
 // Constructed types whose encoding starts with application tags.
 bool starts_application_tagged(int known) {
-    return known == pseudo_tag::kDateRange || known == pseudo_tag::kDateTime || known == pseudo_tag::kDestination;
+    return known == pseudo_tag::kDateRange || known == pseudo_tag::kDateTime ||
+           known == pseudo_tag::kDestination;
 }
 
 ValueData widen(PrimitiveValue&& p) {
@@ -556,7 +574,8 @@ void encode_value(Writer& out, const Value& value) {
                                   },
                                   d.recipient);
                        encode_app_unsigned(out, d.process_identifier);
-                       encode_tag(out, tag_of(AppTag::Boolean), false, d.issue_confirmed_notifications ? 1 : 0);
+                       encode_tag(out, tag_of(AppTag::Boolean), false,
+                                  d.issue_confirmed_notifications ? 1 : 0);
                        put_app_bit_string(out, d.transitions);
                    },
                    [&](const CalendarEntry& c) {
@@ -571,17 +590,19 @@ void encode_value(Writer& out, const Value& value) {
                        }
                    },
                    [&](const SpecialEvent& e) {
-                       std::visit(Overloaded{
-                                      [&](const CalendarEntry& c) {
-                                          // 21: one calendar entry; text input may give a
-                                          // longer list, of which the first is meant.
-                                          encode_opening_tag(out, 0);
-                                          if (!c.entries.empty()) put_calendar_item(out, c.entries.front());
-                                          encode_closing_tag(out, 0);
-                                      },
-                                      [&](ObjectId calendar) { encode_ctx_object_id(out, 1, calendar); },
-                                  },
-                                  e.period);
+                       std::visit(
+                           Overloaded{
+                               [&](const CalendarEntry& c) {
+                                   // 21: one calendar entry; text input may give a
+                                   // longer list, of which the first is meant.
+                                   encode_opening_tag(out, 0);
+                                   if (!c.entries.empty())
+                                       put_calendar_item(out, c.entries.front());
+                                   encode_closing_tag(out, 0);
+                               },
+                               [&](ObjectId calendar) { encode_ctx_object_id(out, 1, calendar); },
+                           },
+                           e.period);
                        encode_opening_tag(out, 2);
                        put_time_values(out, e.time_values);
                        encode_closing_tag(out, 2);
@@ -615,8 +636,9 @@ int decode_application_value(std::span<const std::uint8_t> data, Value& out) {
     return finish(d, widen(std::move(p)), out);
 }
 
-int decode_known_array_property(std::span<const std::uint8_t> data, Value& out, std::uint32_t object_type,
-                                std::uint32_t property, std::uint32_t array_index) {
+int decode_known_array_property(std::span<const std::uint8_t> data, Value& out,
+                                std::uint32_t object_type, std::uint32_t property,
+                                std::uint32_t array_index) {
     if (data.empty() || data.size() > static_cast<std::size_t>(INT_MAX)) return -1;
     const int known = known_property_tag(object_type, property);
     Decoder d{Reader(data)};

@@ -31,8 +31,9 @@ std::vector<std::uint8_t> encode_values(std::span<const Value> values);
 //   - weekly schedule: the whole array (exactly seven daily schedules) in one value,
 //     or a single day when `array_index` names one element.
 // Context-tagged data of any other property fails.
-int decode_known_array_property(std::span<const std::uint8_t> data, Value& out, std::uint32_t object_type,
-                                std::uint32_t property, std::uint32_t array_index);
+int decode_known_array_property(std::span<const std::uint8_t> data, Value& out,
+                                std::uint32_t object_type, std::uint32_t property,
+                                std::uint32_t array_index);
 
 // One application-tagged primitive value (tags 0..12); same contract as above.
 int decode_application_value(std::span<const std::uint8_t> data, Value& out);

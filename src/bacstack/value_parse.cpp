@@ -1,9 +1,10 @@
 #include "bacstack/value_parse.hpp"
 
+#include <locale.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <locale.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +17,9 @@ namespace bacstack {
 
 namespace {
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_alnum(char c) { return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -29,7 +32,9 @@ bool only_space(std::string_view s) {
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        auto lower = [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        };
         if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
@@ -53,7 +58,8 @@ std::optional<long long> to_signed(std::string_view text) {
     char* end = nullptr;
     errno = 0;
     const long long v = strtoll_l(s.c_str(), &end, 0, c_locale());
-    if (end == s.c_str() || errno == ERANGE || !only_space(std::string_view(s).substr(end - s.c_str())))
+    if (end == s.c_str() || errno == ERANGE ||
+        !only_space(std::string_view(s).substr(end - s.c_str())))
         return std::nullopt;
     return v;
 }
@@ -66,7 +72,8 @@ std::optional<unsigned long long> to_unsigned(std::string_view text) {
     char* end = nullptr;
     errno = 0;
     const unsigned long long v = strtoull_l(s.c_str(), &end, 0, c_locale());
-    if (end == s.c_str() || errno == ERANGE || !only_space(std::string_view(s).substr(end - s.c_str())))
+    if (end == s.c_str() || errno == ERANGE ||
+        !only_space(std::string_view(s).substr(end - s.c_str())))
         return std::nullopt;
     return v;
 }
@@ -76,7 +83,8 @@ std::optional<double> to_double(std::string_view text) {
     char* end = nullptr;
     errno = 0;
     const double v = strtod_l(s.c_str(), &end, c_locale());
-    if (end == s.c_str() || errno == ERANGE || !only_space(std::string_view(s).substr(end - s.c_str())))
+    if (end == s.c_str() || errno == ERANGE ||
+        !only_space(std::string_view(s).substr(end - s.c_str())))
         return std::nullopt;
     return v;
 }
@@ -138,13 +146,14 @@ std::uint8_t weekday(long y, long m, long d) {
     const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     const long days = era * 146097 + doe - 719468;  // 0 = Thursday 1970-01-01
-    const long wd = ((days % 7) + 7 + 3) % 7;        // 0 = Monday
+    const long wd = ((days % 7) + 7 + 3) % 7;       // 0 = Monday
     return static_cast<std::uint8_t>(wd + 1);
 }
 
 bool date_fields(Fields& f, bool allow_weekday, Date& out) {
     long y, m, d, w;
-    if (!f.number(4, y) || !f.literal('/') || !f.number(3, m) || !f.literal('/') || !f.number(3, d)) return false;
+    if (!f.number(4, y) || !f.literal('/') || !f.number(3, m) || !f.literal('/') || !f.number(3, d))
+        return false;
     out.year = static_cast<std::uint16_t>(y);
     out.month = static_cast<std::uint8_t>(m);
     out.day = static_cast<std::uint8_t>(d);
@@ -170,8 +179,8 @@ bool time_fields(Fields& f, bool hour_alone, Time& out) {
     } else if (!hour_alone) {
         return false;
     }
-    out = Time{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(s),
-               static_cast<std::uint8_t>(hh)};
+    out = Time{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(m),
+               static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(hh)};
     return true;
 }
 
@@ -179,7 +188,8 @@ bool object_id_fields(Fields& f, ObjectId& out) {
     long type, instance;
     if (!f.number(4, type) || !f.literal(':') || !f.number(7, instance)) return false;
     // Out-of-range numbers would be cut to other objects on the wire.
-    if (type < 0 || type > static_cast<long>(kMaxObjectType) || instance < 0 || instance > static_cast<long>(kMaxInstance))
+    if (type < 0 || type > static_cast<long>(kMaxObjectType) || instance < 0 ||
+        instance > static_cast<long>(kMaxInstance))
         return false;
     out = ObjectId{static_cast<std::uint16_t>(type), static_cast<std::uint32_t>(instance)};
     return true;
@@ -205,7 +215,8 @@ bool parse_date_time(std::string_view text, DateTime& out) {
 bool parse_reference(std::string_view text, DeviceObjectPropertyReference& out) {
     Fields f{text};
     long property, index;
-    if (!object_id_fields(f, out.object) || !f.literal(',') || !f.number(10, property)) return false;
+    if (!object_id_fields(f, out.object) || !f.literal(',') || !f.number(10, property))
+        return false;
     if (property < 0 || property > 0x3FFFFF) return false;
     out.property = static_cast<std::uint32_t>(property);
     if (f.literal(',')) {
@@ -252,7 +263,6 @@ bool parse_bits(std::string_view text, BitString& out) {
     }
     return !out.bits.empty();
 }
-
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
@@ -372,7 +382,8 @@ bool parse_destination(std::string_view text, Destination& out) {
         } else if (equal_ignoring_case(key, "ToTime")) {
             if (!parse_time(value, out.to_time)) return false;
         } else if (equal_ignoring_case(key, "Recipient")) {
-            if (value.size() < 6 || !equal_ignoring_case(value.substr(0, 6), "Device")) return false;
+            if (value.size() < 6 || !equal_ignoring_case(value.substr(0, 6), "Device"))
+                return false;
             const auto args = enclosed(value.substr(6), '(', ')');
             if (!args) return false;
             ObjectId device{8, 0};
@@ -433,10 +444,13 @@ bool parse_destination(std::string_view text, Destination& out) {
 
 std::optional<ValueData> parse(std::uint32_t tag, std::string_view text) {
     switch (tag) {
-        case 0: return ValueData{Null{}};
+        case 0:
+            return ValueData{Null{}};
         case 1: {
-            if (equal_ignoring_case(text, "true") || equal_ignoring_case(text, "active")) return ValueData{true};
-            if (equal_ignoring_case(text, "false") || equal_ignoring_case(text, "inactive")) return ValueData{false};
+            if (equal_ignoring_case(text, "true") || equal_ignoring_case(text, "active"))
+                return ValueData{true};
+            if (equal_ignoring_case(text, "false") || equal_ignoring_case(text, "inactive"))
+                return ValueData{false};
             const auto v = to_signed(text);
             if (!v) return std::nullopt;
             return ValueData{*v != 0};
@@ -506,7 +520,8 @@ std::optional<ValueData> parse(std::uint32_t tag, std::string_view text) {
             DateTime dt;
             if (parse_date_time(text, dt)) return ValueData{TimeStamp{dt}};
             const auto seq = to_unsigned(text);
-            if (seq && *seq <= 0xFFFF) return ValueData{TimeStamp{static_cast<std::uint16_t>(*seq)}};
+            if (seq && *seq <= 0xFFFF)
+                return ValueData{TimeStamp{static_cast<std::uint16_t>(*seq)}};
             return std::nullopt;
         }
         case pseudo_tag::kDeviceObjectPropertyReference: {

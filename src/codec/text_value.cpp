@@ -23,13 +23,17 @@ struct FormReader {
     // unless `numbers_only`.
     std::uint64_t bits(const json& j, bool numbers_only = false) {
         switch (j.type()) {
-            case json::value_t::number_unsigned: return j.get<std::uint64_t>();
-            case json::value_t::number_integer: return static_cast<std::uint64_t>(j.get<std::int64_t>());
-            case json::value_t::number_float: return truncated(j.get<double>());
+            case json::value_t::number_unsigned:
+                return j.get<std::uint64_t>();
+            case json::value_t::number_integer:
+                return static_cast<std::uint64_t>(j.get<std::int64_t>());
+            case json::value_t::number_float:
+                return truncated(j.get<double>());
             case json::value_t::boolean:
                 if (!numbers_only) return j.get<bool>() ? 1 : 0;
                 break;
-            default: break;
+            default:
+                break;
         }
         failed = true;
         return 0;
@@ -38,20 +42,23 @@ struct FormReader {
     static std::uint64_t truncated(double d) {
         const double t = std::trunc(d);
         constexpr double k2p63 = 9223372036854775808.0;
-        if (t >= -k2p63 && t < k2p63) return static_cast<std::uint64_t>(static_cast<std::int64_t>(t));
+        if (t >= -k2p63 && t < k2p63)
+            return static_cast<std::uint64_t>(static_cast<std::int64_t>(t));
         if (t >= k2p63 && t < 2 * k2p63) return static_cast<std::uint64_t>(t);
         return 0;  // beyond 64 bits: nothing meaningful is left of it
     }
 
     template <class T>
     void member(const json& obj, const char* name, T& field, bool numbers_only = false) {
-        if (const auto it = obj.find(name); it != obj.end()) field = static_cast<T>(bits(*it, numbers_only));
+        if (const auto it = obj.find(name); it != obj.end())
+            field = static_cast<T>(bits(*it, numbers_only));
     }
 
     // Years go to the form the encoder takes: 1900 and later as years since 1900,
     // 0..255 as they are, anything else unspecified.
     static std::uint16_t stored_year(std::uint16_t year) {
-        if (year >= kYearBase) return static_cast<std::uint16_t>(std::min<int>(year - kYearBase, kUnspecified));
+        if (year >= kYearBase)
+            return static_cast<std::uint16_t>(std::min<int>(year - kYearBase, kUnspecified));
         if (year > 255) return kUnspecified;
         return year;
     }
@@ -147,7 +154,8 @@ struct FormReader {
                 if (v->is_boolean()) tv.value = v->get<bool>();
                 break;
             case 2:
-                if (v->is_number_unsigned()) tv.value = std::uint64_t{static_cast<std::uint32_t>(v->get<std::uint64_t>())};
+                if (v->is_number_unsigned())
+                    tv.value = std::uint64_t{static_cast<std::uint32_t>(v->get<std::uint64_t>())};
                 break;
             case 3:
                 if (v->is_number_integer()) tv.value = static_cast<std::int32_t>(bits(*v));
@@ -159,9 +167,11 @@ struct FormReader {
                 if (v->is_number()) tv.value = v->get<double>();
                 break;
             case 9:
-                if (v->is_number_unsigned()) tv.value = Enumerated{static_cast<std::uint32_t>(v->get<std::uint64_t>())};
+                if (v->is_number_unsigned())
+                    tv.value = Enumerated{static_cast<std::uint32_t>(v->get<std::uint64_t>())};
                 break;
-            default: break;
+            default:
+                break;
         }
         return tv;
     }
@@ -202,7 +212,8 @@ struct FormReader {
             for (const json* e : collection(*it)) {
                 if (day == kDaysPerWeek) break;
                 if (e->is_object()) {
-                    if (auto tvs = e->find("time_values"); tvs != e->end()) w.days[day] = time_values(*tvs);
+                    if (auto tvs = e->find("time_values"); tvs != e->end())
+                        w.days[day] = time_values(*tvs);
                 }
                 ++day;
             }
@@ -271,18 +282,26 @@ struct FormReader {
 
 // The form names in the order they are looked for; the first present decides.
 std::optional<std::vector<Value>> from_form(const json& object, FormReader& r) {
-    if (auto it = object.find("weekly_schedule"); it != object.end()) return std::vector{Value{r.weekly_schedule(*it)}};
-    if (auto it = object.find("date_range"); it != object.end()) return std::vector{Value{r.date_range(*it)}};
+    if (auto it = object.find("weekly_schedule"); it != object.end())
+        return std::vector{Value{r.weekly_schedule(*it)}};
+    if (auto it = object.find("date_range"); it != object.end())
+        return std::vector{Value{r.date_range(*it)}};
     if (auto it = object.find("date"); it != object.end()) return std::vector{Value{r.date(*it)}};
     if (auto it = object.find("time"); it != object.end()) return std::vector{Value{r.time(*it)}};
-    if (auto it = object.find("special_event"); it != object.end()) return std::vector{Value{r.special_event(*it)}};
-    if (auto it = object.find("device_object_property_reference"); it != object.end()) return r.references(*it);
-    if (auto it = object.find("calendar_entry"); it != object.end()) return std::vector{Value{r.calendar_entry(*it)}};
-    if (auto it = object.find("datetime"); it != object.end()) return std::vector{Value{r.date_time(*it)}};
+    if (auto it = object.find("special_event"); it != object.end())
+        return std::vector{Value{r.special_event(*it)}};
+    if (auto it = object.find("device_object_property_reference"); it != object.end())
+        return r.references(*it);
+    if (auto it = object.find("calendar_entry"); it != object.end())
+        return std::vector{Value{r.calendar_entry(*it)}};
+    if (auto it = object.find("datetime"); it != object.end())
+        return std::vector{Value{r.date_time(*it)}};
     return std::nullopt;
 }
 
-TextToValueResult failure(std::string_view text) { return TextToValueResult{{}, std::string(text)}; }
+TextToValueResult failure(std::string_view text) {
+    return TextToValueResult{{}, std::string(text)};
+}
 
 }  // namespace
 

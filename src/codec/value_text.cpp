@@ -1,12 +1,12 @@
 #include "codec/value_text.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <span>
-
-#include <fmt/format.h>
 
 #include "bacstack/names.hpp"
 #include "codec/charset.hpp"
@@ -132,7 +132,8 @@ std::string octet_string_text(const bacstack::OctetString& o, std::uint32_t prop
 }
 
 std::string character_string_text(const bacstack::CharacterString& c) {
-    const std::span<const std::uint8_t> b(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size());
+    const std::span<const std::uint8_t> b(reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
+                                          c.bytes.size());
     switch (c.encoding) {
         case bacstack::charset::kUtf8:
             if (has_utf8_structure(b)) return c.bytes;
@@ -153,25 +154,34 @@ std::string character_string_text(const bacstack::CharacterString& c) {
 std::string enumerated_text(std::uint32_t v, std::uint32_t prop, std::uint32_t object_type) {
     using namespace bacstack;
     switch (prop) {
-        case property::kEventState: return std::string(event_state_name(v));
+        case property::kEventState:
+            return std::string(event_state_name(v));
         case property::kObjectType:
             if (v <= kLastLibraryObjectType) return std::string(object_type_name(v));
             if (v < kFirstProprietaryObjectType) return fmt::format("reserved {}", v);
             return fmt::format("proprietary {}", v);
-        case property::kPolarity: return std::string(binary_polarity_name(v));
-        case property::kPresentValue: return std::string(binary_present_value_name(v));
-        case property::kReliability: return std::string(reliability_name(v));
+        case property::kPolarity:
+            return std::string(binary_polarity_name(v));
+        case property::kPresentValue:
+            return std::string(binary_present_value_name(v));
+        case property::kReliability:
+            return std::string(reliability_name(v));
         case property::kRelinquishDefault:
-            if (object_type == kBinaryInput || object_type == kBinaryOutput || object_type == kBinaryValue)
+            if (object_type == kBinaryInput || object_type == kBinaryOutput ||
+                object_type == kBinaryValue)
                 return std::string(binary_present_value_name(v));
             return std::to_string(v);
-        case property::kSegmentationSupported: return std::string(segmentation_name(v));
-        case property::kSystemStatus: return std::string(device_status_name(v));
+        case property::kSegmentationSupported:
+            return std::string(segmentation_name(v));
+        case property::kSystemStatus:
+            return std::string(device_status_name(v));
         case property::kUnits:
             if (v >= kFirstProprietaryUnit) return fmt::format("proprietary {}", v);
             return std::string(engineering_unit_name(v));
-        case property::kNodeType: return std::string(node_type_name(v));
-        default: return std::to_string(v);
+        case property::kNodeType:
+            return std::string(node_type_name(v));
+        default:
+            return std::to_string(v);
     }
 }
 
@@ -214,10 +224,13 @@ json date_range_json(const bacstack::DateRange& r) {
 }
 
 json week_n_day_json(const bacstack::WeekNDay& w) {
-    return json{{"day_of_week", w.day_of_week}, {"month", w.month}, {"week_of_month", w.week_of_month}};
+    return json{
+        {"day_of_week", w.day_of_week}, {"month", w.month}, {"week_of_month", w.week_of_month}};
 }
 
-json object_id_json(bacstack::ObjectId id) { return json{{"instance", id.instance}, {"type", id.type}}; }
+json object_id_json(bacstack::ObjectId id) {
+    return json{{"instance", id.instance}, {"type", id.type}};
+}
 
 json time_value_json(const bacstack::TimeValue& tv) {
     json j = time_json(tv.time);
@@ -245,9 +258,15 @@ json time_values_json(const std::vector<bacstack::TimeValue>& tvs) {
 
 json calendar_item_json(const bacstack::CalendarEntryItem& item) {
     return std::visit(Overloaded{
-                          [](const bacstack::Date& d) { return json{{"date", date_json(d)}}; },
-                          [](const bacstack::DateRange& r) { return json{{"date_range", date_range_json(r)}}; },
-                          [](const bacstack::WeekNDay& w) { return json{{"week_n_day", week_n_day_json(w)}}; },
+                          [](const bacstack::Date& d) {
+                              return json{{"date", date_json(d)}};
+                          },
+                          [](const bacstack::DateRange& r) {
+                              return json{{"date_range", date_range_json(r)}};
+                          },
+                          [](const bacstack::WeekNDay& w) {
+                              return json{{"week_n_day", week_n_day_json(w)}};
+                          },
                       },
                       item);
 }
@@ -261,8 +280,10 @@ json special_event_json(const bacstack::SpecialEvent& e) {
         for (const auto& item : c->entries) {
             const bool same = item.index() == choice;
             if (choice == 0) list.push_back(date_json(same ? std::get<0>(item) : bacstack::Date{}));
-            if (choice == 1) list.push_back(date_range_json(same ? std::get<1>(item) : bacstack::DateRange{}));
-            if (choice == 2) list.push_back(week_n_day_json(same ? std::get<2>(item) : bacstack::WeekNDay{}));
+            if (choice == 1)
+                list.push_back(date_range_json(same ? std::get<1>(item) : bacstack::DateRange{}));
+            if (choice == 2)
+                list.push_back(week_n_day_json(same ? std::get<2>(item) : bacstack::WeekNDay{}));
         }
         static constexpr const char* kPeriodNames[] = {"date", "date_range", "week_n_day"};
         j[kPeriodNames[choice]] = std::move(list);
@@ -275,15 +296,16 @@ json special_event_json(const bacstack::SpecialEvent& e) {
 json weekly_schedule_json(const bacstack::WeeklySchedule& w) {
     json days = json::array();
     for (const auto& day : w.days) days.push_back(json{{"time_values", time_values_json(day)}});
-    return json{{"weekly_schedule", json{{"days_schedule", std::move(days)}, {"single_day", w.single_day}}}};
+    return json{{"weekly_schedule",
+                 json{{"days_schedule", std::move(days)}, {"single_day", w.single_day}}}};
 }
 
 json reference_json(const bacstack::DeviceObjectPropertyReference& r) {
-    return json{{"device_object_property_reference",
-                 json{{"array_index", r.array_index},
-                      {"device_identifier", object_id_json(r.device)},
-                      {"object_identifier", object_id_json(r.object)},
-                      {"property_identifier", r.property}}}};
+    return json{
+        {"device_object_property_reference", json{{"array_index", r.array_index},
+                                                  {"device_identifier", object_id_json(r.device)},
+                                                  {"object_identifier", object_id_json(r.object)},
+                                                  {"property_identifier", r.property}}}};
 }
 
 std::string dump(const json& j) { return j.dump(); }
@@ -309,12 +331,19 @@ std::string valueToText(const DecodedValue& d) {
                 return out;
             },
             [&](Enumerated e) { return enumerated_text(e.value, d.property, d.object_type); },
-            [](const Date& v) { return dump(json{{"date", date_json(v)}}); },
-            [](const Time& v) { return dump(json{{"time", time_json(v)}}); },
+            [](const Date& v) {
+                return dump(json{{"date", date_json(v)}});
+            },
+            [](const Time& v) {
+                return dump(json{{"time", time_json(v)}});
+            },
             [&](ObjectId id) { return object_id_text(id, d); },
-            [](const DateRange& r) { return dump(json{{"date_range", date_range_json(r)}}); },
+            [](const DateRange& r) {
+                return dump(json{{"date_range", date_range_json(r)}});
+            },
             [](const DateTime& v) {
-                return dump(json{{"datetime", json{{"date", date_json(v.date)}, {"time", time_json(v.time)}}}});
+                return dump(json{
+                    {"datetime", json{{"date", date_json(v.date)}, {"time", time_json(v.time)}}}});
             },
             [](const TimeStamp&) { return std::string(kNotHandledText); },
             [](const Destination&) { return std::string(kNotHandledText); },
@@ -327,7 +356,8 @@ std::string valueToText(const DecodedValue& d) {
             [](const WeeklySchedule& w) { return dump(weekly_schedule_json(w)); },
             [](const SpecialEvent& e) { return dump(special_event_json(e)); },
             [](const Scale& s) {
-                return s.is_float ? fixed(static_cast<double>(s.float_scale)) : std::to_string(s.integer_scale);
+                return s.is_float ? fixed(static_cast<double>(s.float_scale))
+                                  : std::to_string(s.integer_scale);
             },
         },
         d.value.data);

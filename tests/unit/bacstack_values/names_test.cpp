@@ -1,5 +1,7 @@
 // The name tables as generated from data/bacnet, with the fallbacks and oddities of the
 // reference library that the published texts depend on.
+#include "bacstack/names.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,7 +10,6 @@
 #include <string_view>
 
 #include "bacstack/name_tables.hpp"
-#include "bacstack/names.hpp"
 
 namespace bacstack {
 namespace {
@@ -153,27 +154,22 @@ TEST(Names, KnownPropertyTag) {
         std::uint32_t type, property;
         int tag;
     } cases[] = {
-        {0, 123, 30},        // weekly-schedule of any object
-        {17, 123, 30},
-        {17, 38, 31},        // exception-schedule
-        {6, 23, 29},         // datelist
-        {17, 32, 19},        // effective-period
-        {20, 54, 23},        // list-of-object-property-references
-        {0, 187, 44},        // scale
-        {0, 130, 21},        // event-time-stamps
-        {44, 85, 20},        // present-value of datetime-value
-        {43, 164, 20},
-        {63, 85, 35},
-        {53, 85, 47},
-        {0, 85, -1},         // present-value of anything else is primitive
-        {2, 164, -1},
-        {0, 87, -1},         // priority-array: handled but not typed
-        {8, 30, -1},
-        {8, 76, -1},
-        {0, 4194334, 36},
-        {0, 4194335, -1},
+        {0, 123, 30},                    // weekly-schedule of any object
+        {17, 123, 30},    {17, 38, 31},  // exception-schedule
+        {6, 23, 29},                     // datelist
+        {17, 32, 19},                    // effective-period
+        {20, 54, 23},                    // list-of-object-property-references
+        {0, 187, 44},                    // scale
+        {0, 130, 21},                    // event-time-stamps
+        {44, 85, 20},                    // present-value of datetime-value
+        {43, 164, 20},    {63, 85, 35},
+        {53, 85, 47},     {0, 85, -1},  // present-value of anything else is primitive
+        {2, 164, -1},     {0, 87, -1},  // priority-array: handled but not typed
+        {8, 30, -1},      {8, 76, -1},
+        {0, 4194334, 36}, {0, 4194335, -1},
     };
-    for (const auto& c : cases) EXPECT_EQ(known_property_tag(c.type, c.property), c.tag) << c.type << "/" << c.property;
+    for (const auto& c : cases)
+        EXPECT_EQ(known_property_tag(c.type, c.property), c.tag) << c.type << "/" << c.property;
 }
 
 }  // namespace

@@ -14,10 +14,14 @@ inline std::vector<std::uint8_t> hex(std::string_view text) {
     std::uint8_t cur = 0;
     for (char c : text) {
         int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else
+            continue;
         cur = static_cast<std::uint8_t>(cur << 4 | v);
         if (++nibbles == 2) {
             out.push_back(cur);

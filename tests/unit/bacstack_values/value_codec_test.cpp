@@ -2,6 +2,8 @@
 // hand from ASHRAE 135 clause 20.2 (tag octet: tag number << 4 | class bit 0x08 | length;
 // length 5 means an extended length octet, 254 a 16-bit one; opening/closing context
 // tags 0xN6/0xN7) and the productions of clause 21, not produced by our encoder.
+#include "bacstack/value_codec.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "bacstack/limits.hpp"
-#include "bacstack/value_codec.hpp"
 #include "test_hex.hpp"
 
 namespace bacstack {
@@ -22,9 +23,10 @@ using testing_hex::to_hex;
 // Object types and properties that select a constructed decoding.
 constexpr std::uint32_t kAnalogInput = 0, kDatetimeValue = 44, kSchedule = 17, kCalendar = 6,
                         kNotificationClass = 15, kLoop = 12, kAccumulator = 23;
-constexpr std::uint32_t kPresentValue = 85, kEffectivePeriod = 32, kWeeklySchedule = 123, kExceptionSchedule = 38,
-                        kDateList = 23, kRecipientList = 102, kListOfReferences = 54, kEventTimeStamps = 130,
-                        kScaleProperty = 187, kObjectList = 76;
+constexpr std::uint32_t kPresentValue = 85, kEffectivePeriod = 32, kWeeklySchedule = 123,
+                        kExceptionSchedule = 38, kDateList = 23, kRecipientList = 102,
+                        kListOfReferences = 54, kEventTimeStamps = 130, kScaleProperty = 187,
+                        kObjectList = 76;
 
 Value v(ValueData d) { return Value{std::move(d)}; }
 
@@ -61,8 +63,9 @@ std::vector<Case> cases() {
     by_calendar.priority = 16;
     WeeklySchedule single = monday_at_six();
     single.single_day = true;
-    Destination to_device{bits("1111111"), Time{0, 0, 0, 0}, Time{23, 59, 59, 99}, ObjectId{8, 1}, 1, false,
-                          bits("111")};
+    Destination to_device{
+        bits("1111111"), Time{0, 0, 0, 0}, Time{23, 59, 59, 99}, ObjectId{8, 1}, 1,
+        false,           bits("111")};
     Destination to_address = to_device;
     to_address.recipient = RecipientAddress{5, {0xAA, 0xBB}};
     to_address.issue_confirmed_notifications = true;
@@ -76,43 +79,48 @@ std::vector<Case> cases() {
         {"true", v(true), kAnalogInput, kPresentValue, kArrayAll, "11"},
         {"unsigned 0", v(std::uint64_t{0}), kAnalogInput, kPresentValue, kArrayAll, "21 00"},
         {"unsigned 256", v(std::uint64_t{256}), kAnalogInput, kPresentValue, kArrayAll, "22 01 00"},
-        {"unsigned 2^32 (extended length)", v(std::uint64_t{1} << 32), kAnalogInput, kPresentValue, kArrayAll,
-         "25 05 01 00 00 00 00"},
-        {"unsigned max", v(std::numeric_limits<std::uint64_t>::max()), kAnalogInput, kPresentValue, kArrayAll,
-         "25 08 FF FF FF FF FF FF FF FF"},
+        {"unsigned 2^32 (extended length)", v(std::uint64_t{1} << 32), kAnalogInput, kPresentValue,
+         kArrayAll, "25 05 01 00 00 00 00"},
+        {"unsigned max", v(std::numeric_limits<std::uint64_t>::max()), kAnalogInput, kPresentValue,
+         kArrayAll, "25 08 FF FF FF FF FF FF FF FF"},
         {"signed -1", v(std::int32_t{-1}), kAnalogInput, kPresentValue, kArrayAll, "31 FF"},
         {"signed 128", v(std::int32_t{128}), kAnalogInput, kPresentValue, kArrayAll, "32 00 80"},
         {"signed -129", v(std::int32_t{-129}), kAnalogInput, kPresentValue, kArrayAll, "32 FF 7F"},
-        {"signed min", v(std::numeric_limits<std::int32_t>::min()), kAnalogInput, kPresentValue, kArrayAll,
-         "34 80 00 00 00"},
+        {"signed min", v(std::numeric_limits<std::int32_t>::min()), kAnalogInput, kPresentValue,
+         kArrayAll, "34 80 00 00 00"},
         {"real 21.5", v(21.5f), kAnalogInput, kPresentValue, kArrayAll, "44 41 AC 00 00"},
-        {"double 1.0", v(1.0), kAnalogInput, kPresentValue, kArrayAll, "55 08 3F F0 00 00 00 00 00 00"},
+        {"double 1.0", v(1.0), kAnalogInput, kPresentValue, kArrayAll,
+         "55 08 3F F0 00 00 00 00 00 00"},
         {"empty octet string", v(OctetString{}), kAnalogInput, kPresentValue, kArrayAll, "60"},
-        {"octet string", v(OctetString{{1, 2, 3}}), kAnalogInput, kPresentValue, kArrayAll, "63 01 02 03"},
-        {"octet string of 5", v(OctetString{{1, 2, 3, 4, 5}}), kAnalogInput, kPresentValue, kArrayAll,
-         "65 05 01 02 03 04 05"},
-        {"character string", v(CharacterString{charset::kUtf8, "ABC"}), kAnalogInput, kPresentValue, kArrayAll,
-         "74 00 41 42 43"},
-        {"empty character string", v(CharacterString{charset::kUcs2, ""}), kAnalogInput, kPresentValue,
-         kArrayAll, "71 04"},
+        {"octet string", v(OctetString{{1, 2, 3}}), kAnalogInput, kPresentValue, kArrayAll,
+         "63 01 02 03"},
+        {"octet string of 5", v(OctetString{{1, 2, 3, 4, 5}}), kAnalogInput, kPresentValue,
+         kArrayAll, "65 05 01 02 03 04 05"},
+        {"character string", v(CharacterString{charset::kUtf8, "ABC"}), kAnalogInput, kPresentValue,
+         kArrayAll, "74 00 41 42 43"},
+        {"empty character string", v(CharacterString{charset::kUcs2, ""}), kAnalogInput,
+         kPresentValue, kArrayAll, "71 04"},
         {"empty bit string", v(BitString{}), kAnalogInput, kPresentValue, kArrayAll, "81 00"},
         {"bit string 1011", v(bits("1011")), kAnalogInput, kPresentValue, kArrayAll, "82 04 B0"},
-        {"bit string of 9", v(bits("100000001")), kAnalogInput, kPresentValue, kArrayAll, "83 07 80 80"},
+        {"bit string of 9", v(bits("100000001")), kAnalogInput, kPresentValue, kArrayAll,
+         "83 07 80 80"},
         {"enumerated 256", v(Enumerated{256}), kAnalogInput, kPresentValue, kArrayAll, "92 01 00"},
         {"date", v(dec9), kAnalogInput, kPresentValue, kArrayAll, "A4 7D 0C 09 02"},
         {"date unspecified", v(any), kAnalogInput, kPresentValue, kArrayAll, "A4 FF FF FF FF"},
-        {"date 1900", v(Date{1900, 1, 1, 1}), kAnalogInput, kPresentValue, kArrayAll, "A4 00 01 01 01"},
+        {"date 1900", v(Date{1900, 1, 1, 1}), kAnalogInput, kPresentValue, kArrayAll,
+         "A4 00 01 01 01"},
         {"time", v(Time{6, 30, 15, 50}), kAnalogInput, kPresentValue, kArrayAll, "B4 06 1E 0F 32"},
         {"object id", v(ObjectId{8, 7}), 8, kObjectList, kArrayAll, "C4 02 00 00 07"},
-        {"object id max instance", v(ObjectId{0, kMaxInstance}), 8, kObjectList, kArrayAll, "C4 00 3F FF FF"},
-        {"date range", v(DateRange{Date{2025, 1, 1, 3}, dec9}), kSchedule, kEffectivePeriod, kArrayAll,
-         "A4 7D 01 01 03 A4 7D 0C 09 02"},
-        {"date-time", v(DateTime{dec9, Time{12, 0, 0, 0}}), kDatetimeValue, kPresentValue, kArrayAll,
-         "A4 7D 0C 09 02 B4 0C 00 00 00"},
-        {"time stamp: time", v(TimeStamp{Time{1, 2, 3, 4}}), kAnalogInput, kEventTimeStamps, kArrayAll,
-         "0C 01 02 03 04"},
-        {"time stamp: sequence", v(TimeStamp{std::uint16_t{300}}), kAnalogInput, kEventTimeStamps, kArrayAll,
-         "1A 01 2C"},
+        {"object id max instance", v(ObjectId{0, kMaxInstance}), 8, kObjectList, kArrayAll,
+         "C4 00 3F FF FF"},
+        {"date range", v(DateRange{Date{2025, 1, 1, 3}, dec9}), kSchedule, kEffectivePeriod,
+         kArrayAll, "A4 7D 01 01 03 A4 7D 0C 09 02"},
+        {"date-time", v(DateTime{dec9, Time{12, 0, 0, 0}}), kDatetimeValue, kPresentValue,
+         kArrayAll, "A4 7D 0C 09 02 B4 0C 00 00 00"},
+        {"time stamp: time", v(TimeStamp{Time{1, 2, 3, 4}}), kAnalogInput, kEventTimeStamps,
+         kArrayAll, "0C 01 02 03 04"},
+        {"time stamp: sequence", v(TimeStamp{std::uint16_t{300}}), kAnalogInput, kEventTimeStamps,
+         kArrayAll, "1A 01 2C"},
         {"time stamp: date-time", v(TimeStamp{DateTime{dec9, Time{1, 2, 3, 4}}}), kAnalogInput,
          kEventTimeStamps, kArrayAll, "2E A4 7D 0C 09 02 B4 01 02 03 04 2F"},
         {"reference", v(plain), kLoop, kListOfReferences, kArrayAll, "0C 00 00 00 05 19 55"},
@@ -122,7 +130,8 @@ std::vector<Case> cases() {
          "82 01 FE B4 00 00 00 00 B4 17 3B 3B 63 0C 02 00 00 01 21 01 10 82 05 E0"},
         {"destination to an address", v(to_address), kNotificationClass, kRecipientList, kArrayAll,
          "82 01 FE B4 00 00 00 00 B4 17 3B 3B 63 1E 21 05 62 AA BB 1F 21 01 11 82 05 E0"},
-        {"calendar entries", v(CalendarEntry{{Date{2025, 12, 25, 255}, DateRange{dec9, dec9}, WeekNDay{255, 1, 1}}}),
+        {"calendar entries",
+         v(CalendarEntry{{Date{2025, 12, 25, 255}, DateRange{dec9, dec9}, WeekNDay{255, 1, 1}}}),
          kCalendar, kDateList, kArrayAll,
          "0C 7D 0C 19 FF 1E A4 7D 0C 09 02 A4 7D 0C 09 02 1F 2B FF 01 01"},
         {"weekly schedule", v(monday_at_six()), kSchedule, kWeeklySchedule, kArrayAll,
@@ -133,14 +142,17 @@ std::vector<Case> cases() {
          "0E 0C 7D 0C 19 FF 0F 2E B4 08 00 00 00 00 2F 39 10"},
         {"special event by calendar", v(by_calendar), kSchedule, kExceptionSchedule, kArrayAll,
          "1C 01 80 00 03 2E 2F 39 10"},
-        {"float scale", v(Scale{true, 1.5f, 0}), kAccumulator, kScaleProperty, kArrayAll, "0C 3F C0 00 00"},
-        {"integer scale", v(Scale{false, 0.0f, -2}), kAccumulator, kScaleProperty, kArrayAll, "19 FE"},
+        {"float scale", v(Scale{true, 1.5f, 0}), kAccumulator, kScaleProperty, kArrayAll,
+         "0C 3F C0 00 00"},
+        {"integer scale", v(Scale{false, 0.0f, -2}), kAccumulator, kScaleProperty, kArrayAll,
+         "19 FE"},
     };
     // 20.2.1.3.1: 300 octets take the 16-bit extended length 0xFE 0x012C.
     std::vector<std::uint8_t> many(300, 0xAB);
     std::string text = "65 FE 01 2C";
     for (int i = 0; i < 300; ++i) text += " AB";
-    c.push_back({"octet string of 300", v(OctetString{many}), kAnalogInput, kPresentValue, kArrayAll, text});
+    c.push_back({"octet string of 300", v(OctetString{many}), kAnalogInput, kPresentValue,
+                 kArrayAll, text});
     return c;
 }
 
@@ -157,7 +169,8 @@ TEST(ValueCodec, DecodesWhatItEncodes) {
     for (const auto& c : cases()) {
         const auto octets = hex(c.octets);
         Value got;
-        const int n = decode_known_array_property(octets, got, c.object_type, c.property, c.array_index);
+        const int n =
+            decode_known_array_property(octets, got, c.object_type, c.property, c.array_index);
         EXPECT_EQ(n, static_cast<int>(octets.size())) << c.name;
         EXPECT_EQ(got, c.value) << c.name;
         EXPECT_EQ(app_tag(got), app_tag(c.value)) << c.name;
@@ -169,10 +182,12 @@ TEST(ValueCodec, TruncationFailsCleanly) {
         const auto octets = hex(c.octets);
         for (std::size_t len = 0; len < octets.size(); ++len) {
             // Exact-size copy so that an overread is a sanitizer report.
-            const std::vector<std::uint8_t> prefix(octets.begin(), octets.begin() + static_cast<long>(len));
+            const std::vector<std::uint8_t> prefix(octets.begin(),
+                                                   octets.begin() + static_cast<long>(len));
             Value out{CharacterString{0, "untouched"}};
             const Value before = out;
-            const int n = decode_known_array_property(prefix, out, c.object_type, c.property, c.array_index);
+            const int n =
+                decode_known_array_property(prefix, out, c.object_type, c.property, c.array_index);
             if (n < 0) {
                 EXPECT_EQ(out, before) << c.name << " at " << len;
             } else {
@@ -197,7 +212,8 @@ TEST(ValueCodec, RejectsMalformedData) {
         {"null with content", kAnalogInput, kPresentValue, kArrayAll, "01 00"},
         {"boolean with length 2", kAnalogInput, kPresentValue, kArrayAll, "12"},
         {"unsigned of no octets", kAnalogInput, kPresentValue, kArrayAll, "20"},
-        {"unsigned of 9 octets", kAnalogInput, kPresentValue, kArrayAll, "25 09 01 01 01 01 01 01 01 01 01"},
+        {"unsigned of 9 octets", kAnalogInput, kPresentValue, kArrayAll,
+         "25 09 01 01 01 01 01 01 01 01 01"},
         {"signed beyond 32 bits", kAnalogInput, kPresentValue, kArrayAll, "35 05 01 00 00 00 00"},
         {"real of 3 octets", kAnalogInput, kPresentValue, kArrayAll, "43 41 AC 00"},
         {"double of 4 octets", kAnalogInput, kPresentValue, kArrayAll, "54 3F F0 00 00"},
@@ -209,15 +225,20 @@ TEST(ValueCodec, RejectsMalformedData) {
         {"date of 3 octets", kAnalogInput, kPresentValue, kArrayAll, "A3 7D 0C 09"},
         {"object id of 5 octets", kAnalogInput, kPresentValue, kArrayAll, "C5 05 02 00 00 07 00"},
         {"length beyond the data", kAnalogInput, kPresentValue, kArrayAll, "65 10 01 02"},
-        {"32-bit length beyond the data", kAnalogInput, kPresentValue, kArrayAll, "65 FF FF FF FF FF 01"},
+        {"32-bit length beyond the data", kAnalogInput, kPresentValue, kArrayAll,
+         "65 FF FF FF FF FF 01"},
         {"context data of a primitive property", kAnalogInput, kPresentValue, kArrayAll, "09 01"},
-        {"opening tag of a primitive property", kAnalogInput, kPresentValue, kArrayAll, "0E 21 01 0F"},
+        {"opening tag of a primitive property", kAnalogInput, kPresentValue, kArrayAll,
+         "0E 21 01 0F"},
         {"closing tag first", kSchedule, kWeeklySchedule, kArrayAll, "0F"},
         {"day not closed", kSchedule, kWeeklySchedule, kArrayAll, "0E B4 06 00 00 00 10"},
         {"day closed by the wrong tag", kSchedule, kWeeklySchedule, kArrayAll, "0E 1F"},
-        {"time value without its value", kSchedule, kWeeklySchedule, kArrayAll, "0E B4 06 00 00 00 0F"},
-        {"time value with a context value", kSchedule, kWeeklySchedule, kArrayAll, "0E B4 06 00 00 00 09 01 0F"},
-        {"time stamp sequence above 65535", kAnalogInput, kEventTimeStamps, kArrayAll, "1B 01 00 00"},
+        {"time value without its value", kSchedule, kWeeklySchedule, kArrayAll,
+         "0E B4 06 00 00 00 0F"},
+        {"time value with a context value", kSchedule, kWeeklySchedule, kArrayAll,
+         "0E B4 06 00 00 00 09 01 0F"},
+        {"time stamp sequence above 65535", kAnalogInput, kEventTimeStamps, kArrayAll,
+         "1B 01 00 00"},
         {"reference to a device that is not one", kLoop, kListOfReferences, kArrayAll,
          "0C 00 00 00 05 19 55 3C 00 00 04 D2"},
         {"reference without property", kLoop, kListOfReferences, kArrayAll, "0C 00 00 00 05"},
@@ -227,12 +248,15 @@ TEST(ValueCodec, RejectsMalformedData) {
         {"special event with two period entries", kSchedule, kExceptionSchedule, kArrayAll,
          "0E 0C 7D 0C 19 FF 0C 7D 0C 19 FF 0F 2E 2F 39 10"},
         {"scale of another choice", kAccumulator, kScaleProperty, kArrayAll, "29 01"},
-        {"integer scale beyond 32 bits", kAccumulator, kScaleProperty, kArrayAll, "1D 05 01 00 00 00 00"},
+        {"integer scale beyond 32 bits", kAccumulator, kScaleProperty, kArrayAll,
+         "1D 05 01 00 00 00 00"},
     };
     for (const auto& b : bad) {
         const auto octets = hex(b.octets);
         Value out{Enumerated{42}};
-        EXPECT_LT(decode_known_array_property(octets, out, b.object_type, b.property, b.array_index), 0) << b.name;
+        EXPECT_LT(
+            decode_known_array_property(octets, out, b.object_type, b.property, b.array_index), 0)
+            << b.name;
         EXPECT_EQ(out, Value{Enumerated{42}}) << b.name;
     }
 }
@@ -243,14 +267,15 @@ TEST(ValueCodec, MoreThanFortyTimeValuesFail) {
     const auto ok = hex(day.substr(0, 2 + 18 * kMaxTimeValues) + " 0F");
     const auto too_many = hex(day + " 0F");
     Value out;
-    EXPECT_EQ(decode_known_array_property(ok, out, kSchedule, kWeeklySchedule, 2), static_cast<int>(ok.size()));
+    EXPECT_EQ(decode_known_array_property(ok, out, kSchedule, kWeeklySchedule, 2),
+              static_cast<int>(ok.size()));
     EXPECT_EQ(std::get<WeeklySchedule>(out.data).days[0].size(), kMaxTimeValues);
     EXPECT_LT(decode_known_array_property(too_many, out, kSchedule, kWeeklySchedule, 2), 0);
 }
 
 // The callers' loop: decode, advance by the octets taken, stop on failure or at the end.
-std::vector<Value> decode_all(const std::vector<std::uint8_t>& data, std::uint32_t type, std::uint32_t property,
-                              std::uint32_t index = kArrayAll) {
+std::vector<Value> decode_all(const std::vector<std::uint8_t>& data, std::uint32_t type,
+                              std::uint32_t property, std::uint32_t index = kArrayAll) {
     std::vector<Value> values;
     std::span<const std::uint8_t> rest(data);
     while (!rest.empty()) {
@@ -280,13 +305,14 @@ TEST(ValueCodec, FramingOfPropertyData) {
     EXPECT_EQ(std::get<CalendarEntry>(dates[0].data).entries.size(), 2u);
 
     // An exception-schedule gives one value per special event.
-    auto events = decode_all(hex("1C 01 80 00 03 2E 2F 39 10 1C 01 80 00 04 2E 2F 39 0F"), kSchedule,
-                             kExceptionSchedule);
+    auto events = decode_all(hex("1C 01 80 00 03 2E 2F 39 10 1C 01 80 00 04 2E 2F 39 0F"),
+                             kSchedule, kExceptionSchedule);
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(std::get<SpecialEvent>(events[1].data).priority, 15);
 
     // event-time-stamps: three time stamps, three values.
-    auto stamps = decode_all(hex("0C 01 02 03 04 1A 01 2C 0C FF FF FF FF"), kAnalogInput, kEventTimeStamps);
+    auto stamps =
+        decode_all(hex("0C 01 02 03 04 1A 01 2C 0C FF FF FF FF"), kAnalogInput, kEventTimeStamps);
     EXPECT_EQ(stamps.size(), 3u);
 
     // A device-address-binding is plain application data, three values per binding.
@@ -319,8 +345,8 @@ TEST(ValueCodec, YearOctet) {
     const struct {
         std::uint16_t year;
         std::uint8_t octet;
-    } cases[] = {{2025, 125}, {125, 125}, {0, 0}, {255, 255}, {256, 255}, {1899, 255},
-                 {1900, 0},   {2155, 255}, {2156, 255}, {65535, 255}};
+    } cases[] = {{2025, 125}, {125, 125}, {0, 0},      {255, 255},  {256, 255},
+                 {1899, 255}, {1900, 0},  {2155, 255}, {2156, 255}, {65535, 255}};
     for (const auto& c : cases) EXPECT_EQ(year_octet(c.year), c.octet) << c.year;
 }
 

@@ -1,13 +1,13 @@
 // The text forms of the write path, with the mends: nothing left unread after a number,
 // no minus for unsigned types, no float overflow, no constructed type without a text form.
+#include "bacstack/value_parse.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <optional>
 #include <string>
-
-#include "bacstack/value_parse.hpp"
 
 namespace bacstack {
 namespace {
@@ -109,12 +109,14 @@ TEST(ParseApplicationData, Forms) {
         {6, "123", refused},
         {6, "1-2", refused},
         {6, "--", refused},
-        {6, std::string(2 * kMaxParsedOctets, 'a'), v(OctetString{std::vector<std::uint8_t>(kMaxParsedOctets, 0xAA)})},
+        {6, std::string(2 * kMaxParsedOctets, 'a'),
+         v(OctetString{std::vector<std::uint8_t>(kMaxParsedOctets, 0xAA)})},
         {6, std::string(2 * kMaxParsedOctets + 2, 'a'), refused},
         // Character string.
         {7, "", v(CharacterString{0, ""})},
         {7, "Привет, \"мир\"", v(CharacterString{0, "Привет, \"мир\""})},
-        {7, std::string(kMaxParsedCharacters, 'x'), v(CharacterString{0, std::string(kMaxParsedCharacters, 'x')})},
+        {7, std::string(kMaxParsedCharacters, 'x'),
+         v(CharacterString{0, std::string(kMaxParsedCharacters, 'x')})},
         {7, std::string(kMaxParsedCharacters + 1, 'x'), refused},
         // Bit string.
         {8, "", v(BitString{})},
@@ -168,7 +170,8 @@ TEST(ParseApplicationData, Forms) {
         // Device object property reference.
         {23, "0:5,85", v(DeviceObjectPropertyReference{ObjectId{0, 5}, 85})},
         {23, "0:5,85,-1", v(DeviceObjectPropertyReference{ObjectId{0, 5}, 85})},
-        {23, "0:5,85,3,8:1234", v(DeviceObjectPropertyReference{ObjectId{0, 5}, 85, 3, ObjectId{8, 1234}})},
+        {23, "0:5,85,3,8:1234",
+         v(DeviceObjectPropertyReference{ObjectId{0, 5}, 85, 3, ObjectId{8, 1234}})},
         {23, "0:5", refused},
         {23, "0:5,present-value", refused},
         // Scale.
@@ -191,11 +194,13 @@ TEST(ParseApplicationData, Forms) {
         {26,
          "(ValidDays=[1,2,3,4,5];FromTime=6:00;ToTime=18:00;Recipient=Device(type=8,instance=1234);"
          "ProcessIdentifier=7;ConfirmedNotify=true;Transitions=[to-offnormal,to-normal])",
-         v(Destination{BitString{{true, true, true, true, true, false, false}}, Time{6, 0, 0, 0}, Time{18, 0, 0, 0},
-                       ObjectId{8, 1234}, 7, true, BitString{{true, false, true}}})},
+         v(Destination{BitString{{true, true, true, true, true, false, false}}, Time{6, 0, 0, 0},
+                       Time{18, 0, 0, 0}, ObjectId{8, 1234}, 7, true,
+                       BitString{{true, false, true}}})},
         {26, "(Recipient=Device(instance=5))",
-         v(Destination{BitString{std::vector<bool>(7, true)}, Time{0, 0, 0, 0}, Time{23, 59, 59, 99}, ObjectId{8, 5},
-                       0, false, BitString{{true, true, true}}})},
+         v(Destination{BitString{std::vector<bool>(7, true)}, Time{0, 0, 0, 0},
+                       Time{23, 59, 59, 99}, ObjectId{8, 5}, 0, false,
+                       BitString{{true, true, true}}})},
         {26, "(ValidDays=[8];Recipient=Device(instance=1))", refused},
         {26, "(FromTime=6:00)", refused},
         {26, "(Recipient=Device(type=2,instance=1))", refused},
@@ -224,7 +229,8 @@ TEST(ParseApplicationData, Forms) {
         if (ok) {
             EXPECT_EQ(out, *c.expected) << label;
         } else {
-            EXPECT_EQ(out, Value{Enumerated{77}}) << label << ": a refused text leaves the value alone";
+            EXPECT_EQ(out, Value{Enumerated{77}})
+                << label << ": a refused text leaves the value alone";
         }
     }
 }
@@ -237,7 +243,11 @@ TEST(ParseApplicationData, RealNanIsAccepted) {
 
 TEST(ParseApplicationData, EmbeddedZeroIsTrailingText) {
     Value out;
-    EXPECT_FALSE(parse_application_data(2, std::string("12\0" "3", 4), out));
+    EXPECT_FALSE(parse_application_data(2,
+                                        std::string("12\0"
+                                                    "3",
+                                                    4),
+                                        out));
 }
 
 }  // namespace

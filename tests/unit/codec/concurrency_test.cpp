@@ -29,7 +29,8 @@ TEST(CodecThreads, ConvertsOnSeveralThreadsAtOnce) {
                 const std::string text = valueToText(DecodedValue{r.values[0], 85, 0, 1});
                 if (text != std::to_string(t * 1000 + i) + ".500000") ++mismatches;
                 const bacstack::Value id{bacstack::ObjectId{8, static_cast<std::uint32_t>(i)}};
-                if (valueToText(DecodedValue{id, 76, 8, 1}).find("device") == std::string::npos) ++mismatches;
+                if (valueToText(DecodedValue{id, 76, 8, 1}).find("device") == std::string::npos)
+                    ++mismatches;
             }
         });
     }

@@ -1,12 +1,13 @@
 // Write payloads to values: the JSON forms, how their members are read, the collection
 // walking, the failures, and the round trip through valueToText.
+#include "codec/text_value.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "bacstack/value_codec.hpp"
-#include "codec/text_value.hpp"
 #include "codec/value_text.hpp"
 
 namespace bacstack {
@@ -55,7 +56,8 @@ TEST(TextToValue, Forms) {
     lenient_dt.time = Time{0, 0, 30, 0};
 
     const Case cases[] = {
-        {R"({"date":{"day":9,"month":12,"year":2025,"wday":2}})", kReal, Value{Date{125, 12, 9, 2}}},
+        {R"({"date":{"day":9,"month":12,"year":2025,"wday":2}})", kReal,
+         Value{Date{125, 12, 9, 2}}},
         {R"({"date":{"year":2155}})", kNull, Value{Date{255, 0, 0, 0}}},
         {R"({"date":{"year":1000}})", kNull, Value{Date{255, 0, 0, 0}}},
         {R"({"date":{"year":99}})", kNull, Value{Date{99, 0, 0, 0}}},
@@ -66,10 +68,11 @@ TEST(TextToValue, Forms) {
         {R"({"date":{"day":-1.5}})", kNull, Value{Date{0, 0, 255, 0}}},
         {R"({"date":5})", kNull, Value{Date{}}},
         {R"({"time":{"hour":6}})", kNull, Value{Time{6, 0, 0, 0}}},
-        {R"({"time":{"hour":6,"min":30,"sec":15,"hundredths":50}})", kNull, Value{Time{6, 30, 15, 50}}},
+        {R"({"time":{"hour":6,"min":30,"sec":15,"hundredths":50}})", kNull,
+         Value{Time{6, 30, 15, 50}}},
         {R"({"datetime":{"date":{"day":-1}}})", kNull, Value{DateTime{}}},
-        {R"({"datetime":{"date":{"year":2025,"day":"x","month":1.5},"time":{"sec":30,"min":null}}})", kNull,
-         Value{lenient_dt}},
+        {R"({"datetime":{"date":{"year":2025,"day":"x","month":1.5},"time":{"sec":30,"min":null}}})",
+         kNull, Value{lenient_dt}},
         {R"({"datetime":7})", kNull, Value{DateTime{}}},
         {R"({"date_range":{"start_date":{"year":2025,"month":1,"day":1},"end_date":{"year":2025,"month":12,"day":31}}})",
          kNull, Value{DateRange{Date{125, 1, 1, 0}, Date{125, 12, 31, 0}}}},
@@ -78,22 +81,23 @@ TEST(TextToValue, Forms) {
         {R"({"time":{"hour":1},"date":{"day":1}})", kNull, Value{Date{0, 0, 1, 0}}},
         {R"({"weekly_schedule":{"days_schedule":[{"time_values":[{"hour":7,"tag":4,"value":20}]},{"time_values":[{"hour":7,"tag":4,"value":20.0}]},{}]}})",
          kNull, Value{three_days}},
-        {R"({"calendar_entry":[{"week_n_day":{"month":255,"week_of_month":1,"day_of_week":1}}]})", kNull,
-         Value{CalendarEntry{{WeekNDay{255, 1, 1}}}}},
+        {R"({"calendar_entry":[{"week_n_day":{"month":255,"week_of_month":1,"day_of_week":1}}]})",
+         kNull, Value{CalendarEntry{{WeekNDay{255, 1, 1}}}}},
         {R"({"calendar_entry":[]})", kNull, Value{CalendarEntry{}}},
         {R"({"calendar_entry":null})", kNull, Value{CalendarEntry{}}},
-        {R"({"calendar_entry":[7,{"other":1},{"date":{"day":3}},{"date_range":{},"date":{}}]})", kNull,
-         Value{CalendarEntry{{Date{}, Date{}, Date{0, 0, 3, 0}, DateRange{}}}}},
+        {R"({"calendar_entry":[7,{"other":1},{"date":{"day":3}},{"date_range":{},"date":{}}]})",
+         kNull, Value{CalendarEntry{{Date{}, Date{}, Date{0, 0, 3, 0}, DateRange{}}}}},
         {R"({"calendar_entry":{"b":{"date":{"day":2}},"a":{"date":{"day":1}}}})", kNull,
          Value{CalendarEntry{{Date{0, 0, 1, 0}, Date{0, 0, 2, 0}}}}},
         {R"({"special_event":{"priority":3,"date":[{"day":1}],"date_range":[{"start_date":{"year":2025,"month":1,"day":1},"end_date":{"year":2025,"month":1,"day":2}}]}})",
          kNull, Value{ranged}},
         {R"({"special_event":{}})", kNull, Value{no_period}},
         {R"({"special_event":{"date":[]}})", kNull, Value{no_period}},
-        {R"({"special_event":{"week_n_day":[{"month":255,"week_of_month":1,"day_of_week":1}]}})", kNull, Value{weeks}},
+        {R"({"special_event":{"week_n_day":[{"month":255,"week_of_month":1,"day_of_week":1}]}})",
+         kNull, Value{weeks}},
         // An object is walked as the collection of its member values: three non-objects.
-        {R"({"special_event":{"week_n_day":{"month":255,"week_of_month":1,"day_of_week":1}}})", kNull,
-         Value{three_zero_weeks}},
+        {R"({"special_event":{"week_n_day":{"month":255,"week_of_month":1,"day_of_week":1}}})",
+         kNull, Value{three_zero_weeks}},
         {R"({"device_object_property_reference":[]})", kNull, Value{Null{}}},
     };
     for (const auto& c : cases) EXPECT_EQ(one(c.payload, c.tag), c.expected) << c.payload;
@@ -122,7 +126,8 @@ TEST(TextToValue, TimeValueTakesOnlyValuesThatSuitTheTag) {
     };
     for (const auto& c : cases) {
         const std::string payload =
-            std::string(R"({"weekly_schedule":{"days_schedule":[{"time_values":[)") + c.tv + "]}]}}";
+            std::string(R"({"weekly_schedule":{"days_schedule":[{"time_values":[)") + c.tv +
+            "]}]}}";
         const Value v = one(payload);
         const auto& w = std::get<WeeklySchedule>(v.data);
         ASSERT_EQ(w.days[0].size(), 1u) << c.tv;
@@ -133,10 +138,13 @@ TEST(TextToValue, TimeValueTakesOnlyValuesThatSuitTheTag) {
 
 TEST(TextToValue, CapacitiesOfSchedules) {
     std::string tvs;
-    for (int i = 0; i < 45; ++i) tvs += std::string(i ? "," : "") + R"({"hour":)" + std::to_string(i % 24) + "}";
+    for (int i = 0; i < 45; ++i)
+        tvs += std::string(i ? "," : "") + R"({"hour":)" + std::to_string(i % 24) + "}";
     std::string days;
-    for (int i = 0; i < 9; ++i) days += std::string(i ? "," : "") + R"({"time_values":[)" + tvs + "]}";
-    const Value w = one(R"({"weekly_schedule":{"single_day":true,"days_schedule":[)" + days + "]}}");
+    for (int i = 0; i < 9; ++i)
+        days += std::string(i ? "," : "") + R"({"time_values":[)" + tvs + "]}";
+    const Value w =
+        one(R"({"weekly_schedule":{"single_day":true,"days_schedule":[)" + days + "]}}");
     const auto& week = std::get<WeeklySchedule>(w.data);
     EXPECT_TRUE(week.single_day);
     for (const auto& day : week.days) EXPECT_EQ(day.size(), kMaxTimeValues);
@@ -156,9 +164,10 @@ TEST(TextToValue, ReferencesBecomeOneValueEach) {
     DeviceObjectPropertyReference second{ObjectId{2, 1}, 87, 2, ObjectId{8, 9}};
     EXPECT_EQ(r.values[1], Value{second});
     // On the wire: index 0 is written, a device of zeros is not (it is not a device).
-    EXPECT_EQ(encode_values(r.values),
-              (std::vector<std::uint8_t>{0x0C, 0, 0, 0, 5, 0x19, 85, 0x29, 0, 0x0C, 0x00, 0x80, 0, 1, 0x19, 87, 0x29, 2,
-                                         0x3C, 0x02, 0, 0, 9}));
+    EXPECT_EQ(
+        encode_values(r.values),
+        (std::vector<std::uint8_t>{0x0C, 0, 0,    0,  5,    0x19, 85,   0x29, 0, 0x0C, 0x00, 0x80,
+                                   0,    1, 0x19, 87, 0x29, 2,    0x3C, 0x02, 0, 0,    9}));
 
     // The single object valueToText writes is a collection of four members: four
     // references of zeros.
@@ -167,7 +176,8 @@ TEST(TextToValue, ReferencesBecomeOneValueEach) {
         R"({"device_object_property_reference":{"array_index":4294967295,"device_identifier":{"instance":4194303,"type":1023},"object_identifier":{"instance":5,"type":0},"property_identifier":85}})");
     ASSERT_TRUE(four.ok());
     ASSERT_EQ(four.values.size(), 4u);
-    for (const auto& v : four.values) EXPECT_EQ(v, (Value{DeviceObjectPropertyReference{{}, 0, 0, {}}}));
+    for (const auto& v : four.values)
+        EXPECT_EQ(v, (Value{DeviceObjectPropertyReference{{}, 0, 0, {}}}));
 }
 
 TEST(TextToValue, Failures) {
@@ -184,12 +194,17 @@ TEST(TextToValue, Failures) {
         {R"({"time":{"hour":{}}})", kNull, kValueInputError},
         {R"({"weekly_schedule":{"single_day":1}})", kNull, kValueInputError},
         {R"({"weekly_schedule":{"single_day":"true"}})", kNull, kValueInputError},
-        {R"({"weekly_schedule":{"days_schedule":[{"time_values":[{"hour":"7"}]}]}})", kNull, kValueInputError},
-        {R"({"weekly_schedule":{"days_schedule":[{"time_values":[{"tag":12000}]}]}})", kNull, kValueInputError},
-        {R"({"weekly_schedule":{"days_schedule":[{"time_values":[{"tag":"4"}]}]}})", kNull, kValueInputError},
+        {R"({"weekly_schedule":{"days_schedule":[{"time_values":[{"hour":"7"}]}]}})", kNull,
+         kValueInputError},
+        {R"({"weekly_schedule":{"days_schedule":[{"time_values":[{"tag":12000}]}]}})", kNull,
+         kValueInputError},
+        {R"({"weekly_schedule":{"days_schedule":[{"time_values":[{"tag":"4"}]}]}})", kNull,
+         kValueInputError},
         {R"({"device_object_property_reference":[{"array_index":true}]})", kNull, kValueInputError},
-        {R"({"device_object_property_reference":[{"property_identifier":false}]})", kNull, kValueInputError},
-        {R"({"device_object_property_reference":[{"object_identifier":{"type":true}}]})", kNull, kValueInputError},
+        {R"({"device_object_property_reference":[{"property_identifier":false}]})", kNull,
+         kValueInputError},
+        {R"({"device_object_property_reference":[{"object_identifier":{"type":true}}]})", kNull,
+         kValueInputError},
         {R"({"special_event":{"priority":"1"}})", kNull, kValueInputError},
         {R"({"calendar_entry":[{"week_n_day":{"month":"x"}}]})", kNull, kValueInputError},
         {"21.5", 100, kParseValueError},
@@ -228,9 +243,12 @@ TEST(TextToValue, WhatValueToTextWritesReadsBack) {
     // the same value, years aside (full years are written, years since 1900 read back).
     WeeklySchedule week;
     week.days[0] = {TimeValue{Time{6, 0, 0, 0}, 21.5f}, TimeValue{Time{18, 0, 0, 0}, Null{}}};
-    week.days[4] = {TimeValue{Time{8, 30, 0, 0}, true}, TimeValue{Time{9, 0, 0, 0}, std::uint64_t{3}},
-                    TimeValue{Time{9, 1, 0, 0}, std::int32_t{-3}}, TimeValue{Time{9, 2, 0, 0}, 2.25},
-                    TimeValue{Time{9, 3, 0, 0}, Enumerated{2}}, TimeValue{Time{9, 4, 0, 0}, 21.3f}};
+    week.days[4] = {TimeValue{Time{8, 30, 0, 0}, true},
+                    TimeValue{Time{9, 0, 0, 0}, std::uint64_t{3}},
+                    TimeValue{Time{9, 1, 0, 0}, std::int32_t{-3}},
+                    TimeValue{Time{9, 2, 0, 0}, 2.25},
+                    TimeValue{Time{9, 3, 0, 0}, Enumerated{2}},
+                    TimeValue{Time{9, 4, 0, 0}, 21.3f}};
     SpecialEvent event;
     event.period = CalendarEntry{{DateRange{Date{2025, 1, 1, 3}, Date{2025, 1, 7, 2}}}};
     event.time_values = {TimeValue{Time{0, 0, 0, 0}, 16.0f}};
