@@ -23,7 +23,7 @@ echo "demo: building quillon in $BUILD_DIR"
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_BENCH=OFF >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)" --target quillon >/dev/null
-binary=$root/$BUILD_DIR/src/app/quillon
+binary=$(cd "$BUILD_DIR" && pwd)/src/app/quillon
 
 work=$(mktemp -d /tmp/quillon-demo.XXXXXX)
 pids=()
@@ -68,7 +68,8 @@ section "1. The example configuration (examples/quillon.json)"
 cp examples/quillon.json "$work/quillon.json"
 start_gateway "$work/console1.txt" -c "$work/quillon.json"
 db=$work/db/quillon_eth0.db
-wait_for 20 test "$(sqlite3 "$db" 'SELECT COUNT(*) FROM topics_out' 2>/dev/null)" = 4 ||
+cache_built() { [ "$(sqlite3 "$db" 'SELECT COUNT(*) FROM topics_out' 2>/dev/null)" = 4 ]; }
+wait_for 20 cache_built ||
   { echo "demo: the cache was not built"; cat "$work/console1.txt"; exit 1; }
 echo "quillon -c quillon.json  (pid ${pids[-1]}) built /var/morvel/quillon/quillon_eth0.db:"
 echo "--- devices"
