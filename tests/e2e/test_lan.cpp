@@ -36,11 +36,9 @@ std::string sim_dir() { return source_dir() + "/tests/sim"; }
 std::string source_dir() { return QUILLON_SOURCE_DIR; }
 
 std::string scratch_dir() {
-    static const std::string dir = [] {
-        std::string d = "/tmp/quillon-e2e-" + std::to_string(getpid());
-        ::mkdir(d.c_str(), 0755);
-        return d;
-    }();
+    // Made again on every call: a LAN that went away took the directory with it.
+    const std::string dir = "/tmp/quillon-e2e-" + std::to_string(getpid());
+    ::mkdir(dir.c_str(), 0755);
     return dir;
 }
 

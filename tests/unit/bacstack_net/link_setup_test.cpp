@@ -81,6 +81,28 @@ TEST(LinkEnvironment, DefaultRouteInterfaceFromTheRouteTable) {
     EXPECT_EQ(default_route_interface(::testing::TempDir() + "no-such-file"), "");
 }
 
+TEST(LinkOpen, FromTheEnvironmentReportsOnStandardErrorAndReturnsFalse) {
+    // What the daemon prints before it exits with status 1.
+    struct Case {
+        std::map<std::string, std::string> vars;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{{"BACNET_DATALINK", "bip6"}},
+         "BACNET_DATALINK=\"bip6\" is not supported: the only data link is \"bip\" (BACnet/IP)\n"},
+        {{{"BACNET_IFACE", "qltnosuch0"}},
+         "BACnet/IP: cannot open the data link on interface qltnosuch0: no such interface\n"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [k, v] : c.vars) setenv(k.c_str(), v.c_str(), 1);
+        Stack stack;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(stack.init_datalink_from_environment());
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.message);
+        for (const auto& [k, v] : c.vars) unsetenv(k.c_str());
+    }
+}
+
 // Pretends interface "eth7" has 10.78.0.10/24 and can fail any one call.
 class FakeCalls : public SocketCalls {
 public:
