@@ -20,6 +20,7 @@
 #include "bacstack/npdu.hpp"
 #include "bacstack/socket_calls.hpp"
 #include "bacstack/tsm.hpp"
+#include "bacstack/udp_transport.hpp"
 
 namespace bacstack {
 
@@ -44,7 +45,7 @@ public:
     // The same with explicit settings; the message goes to `error` instead.
     bool open_datalink(const LinkSettings& settings, std::string& error,
                        SocketCalls& calls = SocketCalls::system(),
-                       const std::string& route_table = "/proc/net/route");
+                       const std::string& route_table = kRouteTable);
     // Uses a ready transport (in-memory in tests).
     void attach_datalink(std::unique_ptr<Transport> transport, Endpoint own, Endpoint broadcast);
     bool has_datalink() const { return link_ != nullptr; }

@@ -20,8 +20,12 @@ struct InterfaceAddress {
 // The interface's primary IPv4 address and netmask. On failure `error` says why.
 bool query_interface(SocketCalls& calls, const std::string& iface, InterfaceAddress& out, std::string& error);
 
+// The routing table of the calling thread's network namespace (which /proc/net, being
+// the process leader's, need not be).
+inline constexpr const char* kRouteTable = "/proc/thread-self/net/route";
+
 // The interface of the default route in a /proc/net/route style table; empty when none.
-std::string default_route_interface(const std::string& route_table = "/proc/net/route");
+std::string default_route_interface(const std::string& route_table = kRouteTable);
 
 class UdpTransport final : public Transport {
 public:

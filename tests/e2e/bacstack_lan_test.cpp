@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include "bacstack/read_property.hpp"
 #include "bacstack/stack.hpp"
@@ -220,6 +221,30 @@ TEST_F(BacnetLan, DiscoveryByBroadcastAndByRange) {
     EXPECT_EQ(c.i_ams.count(7002), 1u);
     const auto ranged = a.events("whoIs", {{"lowLimit", 7002}, {"highLimit", 7002}});
     EXPECT_EQ(ranged.size(), 1u) << "device 1234 saw the range and kept quiet";
+}
+
+TEST_F(BacnetLan, DefaultRouteIsTakenFromTheCallingThreadsNamespace) {
+    // A thread other than the process leader moves into the client namespace, whose default
+    // route is moved to an interface name the root namespace does not have: the interface
+    // must come from that namespace's routes, not from the leader's.
+    const std::string cli = lan_->client();
+    // A veth pair kept inside the namespace: the kernel may have no dummy interfaces.
+    ASSERT_EQ(run({"ip", "-n", cli, "link", "add", "qltdflt0", "type", "veth", "peer", "name", "qltdflt1"}), 0);
+    run({"ip", "-n", cli, "link", "set", "qltdflt1", "up"});
+    run({"ip", "-n", cli, "addr", "add", "10.78.0.99/32", "dev", "qltdflt0"});
+    run({"ip", "-n", cli, "link", "set", "qltdflt0", "up"});
+    run({"ip", "-n", cli, "route", "replace", "default", "dev", "qltdflt0"});
+    std::string address, error;
+    std::thread t([&] {
+        InNamespace ns(cli);
+        if (!ns.ok()) return;
+        Stack stack;
+        if (stack.open_datalink(LinkSettings{}, error)) address = to_string(stack.my_address());
+    });
+    t.join();
+    run({"ip", "-n", cli, "route", "replace", "default", "via", "10.78.0.1", "dev", "eth0", "onlink"});
+    run({"ip", "-n", cli, "link", "del", "qltdflt0"});
+    EXPECT_EQ(address, "10.78.0.99:47808") << error;
 }
 
 TEST_F(BacnetLan, ReadOfEachDataType) {
