@@ -1,6 +1,7 @@
 // Configuration text through read_config into an in-memory cache, then the cache read
 // back through the registry: whatever the text, the reader must not crash, and what it
 // stored must keep the cache's invariants.
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -10,8 +11,6 @@
 #include <set>
 #include <string>
 #include <tuple>
-
-#include <fcntl.h>
 
 #include "config/read_config.hpp"
 

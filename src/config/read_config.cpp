@@ -1,19 +1,18 @@
 #include "config/read_config.hpp"
 
 #include <fcntl.h>
+#include <fmt/format.h>
+#include <fmt/printf.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <string_view>
-
-#include <fmt/format.h>
-#include <fmt/printf.h>
-#include <nlohmann/json.hpp>
 
 #include "bacstack/names.hpp"
 #include "logging/logging.hpp"
@@ -45,7 +44,7 @@ const json& as_array(const json& j) {
 // The text that names an incomplete device or channel entry in "Данные отсутствуют : {0}":
 // present values are appended, the names of absent keys put in front.
 class ErrorContext {
-public:
+  public:
     void add(std::string_view key, const std::optional<std::string>& value) {
         if (first_) {
             first_ = false;
@@ -61,7 +60,7 @@ public:
     bool complete() const { return complete_; }
     const std::string& text() const { return text_; }
 
-private:
+  private:
     bool first_ = true;
     bool complete_ = true;
     std::string text_;
@@ -133,8 +132,8 @@ void read_channel(const json& channel, const std::string& device_name, std::uint
         context.add("value_type", std::to_string(p.object_type));
     }
     context.add("tag", read_text(channel, "tag", p.tag));
-    p.property = channel.contains("property") ? channel.at("property").get<std::uint32_t>()
-                                              : kPresentValue;
+    p.property =
+        channel.contains("property") ? channel.at("property").get<std::uint32_t>() : kPresentValue;
     p.read_only = channel.contains("read_only") ? channel.at("read_only").get<bool>() : true;
     if (!context.complete()) {
         log->error("Данные отсутствуют : {0}", context.text());
@@ -236,7 +235,8 @@ bool read_config(Settings& config, const std::string& config_path, std::string& 
         // Stream extraction: whatever follows the first complete value is not examined.
         std::istringstream stream(*text);
         stream >> root;
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
+        // Besides syntax errors, a number too large for a double (1e400) ends the parse.
         log->error("Ошибка разборки JSON: {0}", e.what());
         return false;
     }
@@ -280,8 +280,8 @@ bool read_config(Settings& config, const std::string& config_path, std::string& 
             config.invalid = false;
             config.connection_type = connection.at("type").get<std::string>();
             config.bacnet_iface = connection.contains("bacnet_iface")
-                                        ? connection.at("bacnet_iface").get<std::string>()
-                                        : "eth0";
+                                      ? connection.at("bacnet_iface").get<std::string>()
+                                      : "eth0";
             config.db_update =
                 connection.contains("db_update") ? connection.at("db_update").get<bool>() : true;
 

@@ -1,22 +1,21 @@
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <optional>
-#include <regex>
-#include <sstream>
-#include <string>
-#include <vector>
+#include "config/read_config.hpp"
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <spdlog/spdlog.h>
+#include <sys/stat.h>
 
-#include "config/read_config.hpp"
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
@@ -28,7 +27,7 @@ using ::testing::StartsWith;
 namespace {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (fs::temp_directory_path() / "quillon-config-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
@@ -39,7 +38,7 @@ public:
     }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -74,7 +73,7 @@ struct Outcome {
 };
 
 class ReadConfigTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { spdlog::drop_all(); }
 
     std::string config_path() const { return (dir.path() / "quillon.json").string(); }
@@ -160,14 +159,13 @@ TEST_F(ReadConfigTest, ACompleteFileFillsSettingsPathsAndCache) {
     EXPECT_EQ(rows("SELECT id, active, name FROM devices ORDER BY id"),
               (Rows{{"7", "0", "AHU"}, {"8", "0", "FCU"}}));
     // One group serves both devices, each with its own name in the topics.
-    EXPECT_EQ(rows("SELECT device, name, instance, object_name, object_type, tag, read_only, "
-                   "property, topic_out, topic_in, topic_error FROM objects ORDER BY id"),
-              (Rows{{"7", "t1", "3", "analog-input", "0", "real", "1", "85",
-                     "/devices/AHU/controls/t1", "/devices/AHU/controls/t1/on",
-                     "/devices/AHU/controls/t1/meta/error"},
-                    {"8", "t1", "3", "analog-input", "0", "real", "1", "85",
-                     "/devices/FCU/controls/t1", "/devices/FCU/controls/t1/on",
-                     "/devices/FCU/controls/t1/meta/error"}}));
+    EXPECT_EQ(
+        rows("SELECT device, name, instance, object_name, object_type, tag, read_only, "
+             "property, topic_out, topic_in, topic_error FROM objects ORDER BY id"),
+        (Rows{{"7", "t1", "3", "analog-input", "0", "real", "1", "85", "/devices/AHU/controls/t1",
+               "/devices/AHU/controls/t1/on", "/devices/AHU/controls/t1/meta/error"},
+              {"8", "t1", "3", "analog-input", "0", "real", "1", "85", "/devices/FCU/controls/t1",
+               "/devices/FCU/controls/t1/on", "/devices/FCU/controls/t1/meta/error"}}));
 }
 
 // Failures that stop the reading: their message, whether `settings` is reset and whether
@@ -184,8 +182,11 @@ TEST_F(ReadConfigTest, FailuresOfTheFileAndItsSections) {
         return [key](json& c) { port0(c)["connection"].erase(key); };
     };
     const Case cases[] = {
-        {"no ports", [](json& c) { c.erase("ports"); },
-         {"config error Данные отсутствуют : read_config : ports"}, true, false},
+        {"no ports",
+         [](json& c) { c.erase("ports"); },
+         {"config error Данные отсутствуют : read_config : ports"},
+         true,
+         false},
         {"type in other case",
          [](json& c) {
              port0(c)["connection"]["type"] = "BacNet";
@@ -193,21 +194,44 @@ TEST_F(ReadConfigTest, FailuresOfTheFileAndItsSections) {
              c["ports"].push_back(json{{"no-connection", 1}});
              c["ports"].push_back("not an object");
          },
-         {"config error ports : connection : модуль BacNet не найден"}, true, false},
-        {"no enabled", erase("enabled"),
-         {"config error Данные отсутствуют : ports : connection : enabled"}, true, true},
-        {"no poll_interval", erase("poll_interval"),
-         {"config error Данные отсутствуют : ports : connection : poll_interval"}, true, true},
-        {"no timeout", erase("timeout"),
-         {"config error Данные отсутствуют : ports : connection : timeout"}, true, true},
-        {"no timeout_tsm", erase("timeout_tsm"),
-         {"config error Данные отсутствуют : ports : connection : timeout_tsm"}, true, true},
-        {"no delay", erase("delay"),
-         {"config error Данные отсутствуют : ports : connection : delay"}, true, true},
-        {"no devices", [](json& c) { port0(c).erase("devices"); },
-         {"config error Данные отсутствуют : ports : devices"}, true, true},
-        {"no parameters", [](json& c) { port0(c).erase("parameters"); },
-         {"config error Данные отсутствуют : ports : parameters"}, true, true},
+         {"config error ports : connection : модуль BacNet не найден"},
+         true,
+         false},
+        {"no enabled",
+         erase("enabled"),
+         {"config error Данные отсутствуют : ports : connection : enabled"},
+         true,
+         true},
+        {"no poll_interval",
+         erase("poll_interval"),
+         {"config error Данные отсутствуют : ports : connection : poll_interval"},
+         true,
+         true},
+        {"no timeout",
+         erase("timeout"),
+         {"config error Данные отсутствуют : ports : connection : timeout"},
+         true,
+         true},
+        {"no timeout_tsm",
+         erase("timeout_tsm"),
+         {"config error Данные отсутствуют : ports : connection : timeout_tsm"},
+         true,
+         true},
+        {"no delay",
+         erase("delay"),
+         {"config error Данные отсутствуют : ports : connection : delay"},
+         true,
+         true},
+        {"no devices",
+         [](json& c) { port0(c).erase("devices"); },
+         {"config error Данные отсутствуют : ports : devices"},
+         true,
+         true},
+        {"no parameters",
+         [](json& c) { port0(c).erase("parameters"); },
+         {"config error Данные отсутствуют : ports : parameters"},
+         true,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -242,8 +266,8 @@ TEST_F(ReadConfigTest, AnUnreadableOrUnparsableFileLetsTheCallerGoOn) {
     EXPECT_TRUE(out.settings.invalid);
     EXPECT_FALSE(out.settings.enabled);
 
-    for (const char* text : {"", "{\"log\": {} /* comment */ }", "{\"log\": {}, // x\n}",
-                             "{\"log\": "}) {
+    for (const char* text :
+         {"", "{\"log\": {} /* comment */ }", "{\"log\": {}, // x\n}", "{\"log\": "}) {
         SCOPED_TRACE(text);
         out = read_text(text);
         EXPECT_FALSE(out.again);
@@ -252,6 +276,13 @@ TEST_F(ReadConfigTest, AnUnreadableOrUnparsableFileLetsTheCallerGoOn) {
                     StartsWith("config error Ошибка разборки JSON: [json.exception.parse_error."));
         EXPECT_FALSE(fs::exists(db_file()));
     }
+
+    // A number beyond a double is the parser's error too.
+    out = read_text(R"({"log": {"is_debug": 1e4444}})");
+    EXPECT_FALSE(out.again);
+    EXPECT_THAT(out.messages,
+                ElementsAre(StartsWith("config error Ошибка разборки JSON: "
+                                       "[json.exception.out_of_range.406] number overflow")));
 
     // Whatever follows the root object is not looked at.
     out = read_text(base_config().dump() + "\n/* trailing */ garbage {");
@@ -312,16 +343,21 @@ TEST_F(ReadConfigTest, IncompleteEntriesAreNamedBySomeContext) {
         std::size_t objects;  // rows in the cache afterwards
     };
     const Case cases[] = {
-        {"device without cname", [](json& c) { port0(c)["devices"][0].erase("cname"); },
-         {"config error Данные отсутствуют : cname : AHU : 7"}, 1},
+        {"device without cname",
+         [](json& c) { port0(c)["devices"][0].erase("cname"); },
+         {"config error Данные отсутствуют : cname : AHU : 7"},
+         1},
         {"device without name and sid",
          [](json& c) {
              port0(c)["devices"][0].erase("name");
              port0(c)["devices"][0].erase("sid");
          },
-         {"config error Данные отсутствуют : sid : name : ahu"}, 1},
-        {"device not an object", [](json& c) { port0(c)["devices"][0] = 5; },
-         {"config error Данные отсутствуют : cname : sid : name"}, 1},
+         {"config error Данные отсутствуют : sid : name : ahu"},
+         1},
+        {"device not an object",
+         [](json& c) { port0(c)["devices"][0] = 5; },
+         {"config error Данные отсутствуют : cname : sid : name"},
+         1},
         {"channel without scale and tag",
          [](json& c) {
              channels(c)[0].erase("scale");
@@ -387,37 +423,55 @@ TEST_F(ReadConfigTest, ChannelsBecomeParametersWithTheirTopics) {
     ch[0]["property"] = 77;
     ch[0]["read_only"] = false;
     ch[0]["tag"] = "";
-    ch.push_back({{"name", "conv"}, {"object_number", 1}, {"scale", 1}, {"value_type", "Analog-Input"},
+    ch.push_back({{"name", "conv"},
+                  {"object_number", 1},
+                  {"scale", 1},
+                  {"value_type", "Analog-Input"},
                   {"tag", "real"},
-                  {"on_read", {{{"topic", "f"}, {"converter_read", "value * 9 / 5 + 32"}},
-                               {{"topic", "skipped"}},
-                               {{"topic", 5}, {"converter_read", "x"}},
-                               {{"topic", "k"}, {"converter_read", ""}}}}});
-    ch.push_back({{"name", "none"}, {"object_number", 2}, {"scale", 1}, {"value_type", 8},
-                  {"tag", "real"}, {"on_read", {{{"converter_read", "x"}}}}});
-    ch.push_back({{"name", "reserved"}, {"object_number", 3}, {"scale", 1}, {"value_type", 100},
+                  {"on_read",
+                   {{{"topic", "f"}, {"converter_read", "value * 9 / 5 + 32"}},
+                    {{"topic", "skipped"}},
+                    {{"topic", 5}, {"converter_read", "x"}},
+                    {{"topic", "k"}, {"converter_read", ""}}}}});
+    ch.push_back({{"name", "none"},
+                  {"object_number", 2},
+                  {"scale", 1},
+                  {"value_type", 8},
+                  {"tag", "real"},
+                  {"on_read", {{{"converter_read", "x"}}}}});
+    ch.push_back({{"name", "reserved"},
+                  {"object_number", 3},
+                  {"scale", 1},
+                  {"value_type", 100},
                   {"tag", "real"}});
-    ch.push_back({{"name", "vendor"}, {"object_number", 4}, {"scale", 1}, {"value_type", 200},
+    ch.push_back({{"name", "vendor"},
+                  {"object_number", 4},
+                  {"scale", 1},
+                  {"value_type", 200},
                   {"tag", "real"}});
-    ch.push_back({{"name", "unknown"}, {"object_number", 5}, {"scale", 1},
-                  {"value_type", "no-such-type"}, {"tag", "real"}});
+    ch.push_back({{"name", "unknown"},
+                  {"object_number", 5},
+                  {"scale", 1},
+                  {"value_type", "no-such-type"},
+                  {"tag", "real"}});
     const Outcome out = read(config);
     EXPECT_FALSE(out.again);
     EXPECT_THAT(out.messages, IsEmpty());
 
     EXPECT_EQ(rows("SELECT id, name FROM devices WHERE id = 9"), (Rows{{"9", "Lonely"}}));
-    EXPECT_EQ(rows("SELECT name, object_name, object_type, tag, read_only, property, topic_out "
-                   "FROM objects WHERE device = 7 ORDER BY id"),
-              (Rows{{"t1", "analog-input", "0", std::nullopt, "0", "77", "/devices/AHU/controls/t1"},
-                    {"conv", "Analog-Input", "0", "real", "1", "85", std::nullopt},
-                    // on_read without a usable entry: no value topic and no converted topic
-                    {"none", "device", "8", "real", "1", "85", ""},
-                    {"reserved", "Reserved for Use by ASHRAE", "100", "real", "1", "85",
-                     "/devices/AHU/controls/reserved"},
-                    {"vendor", "Vendor Proprietary Value", "200", "real", "1", "85",
-                     "/devices/AHU/controls/vendor"},
-                    {"unknown", "no-such-type", "0", "real", "1", "85",
-                     "/devices/AHU/controls/unknown"}}));
+    EXPECT_EQ(
+        rows("SELECT name, object_name, object_type, tag, read_only, property, topic_out "
+             "FROM objects WHERE device = 7 ORDER BY id"),
+        (Rows{
+            {"t1", "analog-input", "0", std::nullopt, "0", "77", "/devices/AHU/controls/t1"},
+            {"conv", "Analog-Input", "0", "real", "1", "85", std::nullopt},
+            // on_read without a usable entry: no value topic and no converted topic
+            {"none", "device", "8", "real", "1", "85", ""},
+            {"reserved", "Reserved for Use by ASHRAE", "100", "real", "1", "85",
+             "/devices/AHU/controls/reserved"},
+            {"vendor", "Vendor Proprietary Value", "200", "real", "1", "85",
+             "/devices/AHU/controls/vendor"},
+            {"unknown", "no-such-type", "0", "real", "1", "85", "/devices/AHU/controls/unknown"}}));
     EXPECT_EQ(rows("SELECT t.topic, t.converter_read FROM topics_out t JOIN objects o ON "
                    "o.id = t.object_id WHERE o.device = 8 ORDER BY t.rowid"),
               (Rows{{"/devices/FCU/controls/conv_f", "value * 9 / 5 + 32"},
