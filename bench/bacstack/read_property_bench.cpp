@@ -46,7 +46,7 @@ int udp_socket(std::uint16_t port, std::uint16_t* bound_port) {
 
 // Answers every ReadProperty at once with a REAL present-value ComplexACK.
 class Responder {
-public:
+  public:
     Responder() : fd_(udp_socket(0, &port_)) {
         thread_ = std::thread([this] { run(); });
     }
@@ -57,18 +57,20 @@ public:
     }
     std::uint16_t port() const { return port_; }
 
-private:
+  private:
     void run() {
         // BVLC unicast, NPDU, ComplexACK(invoke id at 7) object, property, {REAL 21.5}
-        std::uint8_t ack[] = {0x81, 0x0a, 0x00, 0x17, 0x01, 0x00, 0x30, 0x00, 0x0c, 0x0c, 0x00, 0x80,
-                              0x00, 0x01, 0x19, 0x55, 0x3e, 0x44, 0x41, 0xac, 0x00, 0x00, 0x3f};
+        std::uint8_t ack[] = {0x81, 0x0a, 0x00, 0x17, 0x01, 0x00, 0x30, 0x00,
+                              0x0c, 0x0c, 0x00, 0x80, 0x00, 0x01, 0x19, 0x55,
+                              0x3e, 0x44, 0x41, 0xac, 0x00, 0x00, 0x3f};
         std::uint8_t buf[1600];
         while (!stop_) {
             pollfd p{fd_, POLLIN, 0};
             if (poll(&p, 1, 50) <= 0) continue;
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+            const ssize_t n =
+                recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
             // BVLC 4 + NPDU 2 + confirmed header: invoke id is octet 8.
             if (n < 10 || buf[0] != 0x81 || (buf[6] >> 4) != 0) continue;
             ack[7] = buf[8];
@@ -116,10 +118,12 @@ double through_layer(Stack& stack, double seconds) {
     std::array<std::uint8_t, kReceiveBuffer> rx{};
     long count = 0;
     float value = 0;
-    stack.set_confirmed_ack_handler(service::kReadProperty, [&](auto service, const Address&, auto&) {
-        ReadPropertyAck ack;
-        if (decode_read_property_ack(service, ack) && ack.application_data.size() == 5) value = 21.5f;
-    });
+    stack.set_confirmed_ack_handler(
+        service::kReadProperty, [&](auto service, const Address&, auto&) {
+            ReadPropertyAck ack;
+            if (decode_read_property_ack(service, ack) && ack.application_data.size() == 5)
+                value = 21.5f;
+        });
     const auto end = clock_type::now() + std::chrono::duration<double>(seconds);
     const auto start = clock_type::now();
     while (clock_type::now() < end) {
@@ -170,7 +174,8 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
         const double raw = raw_floor(peer.port(), seconds);
         const double layer = through_layer(stack, seconds);
-        std::printf("round %d: raw floor %.0f/s, layer %.0f/s, ratio %.1f %%\n", r + 1, raw, layer, 100 * layer / raw);
+        std::printf("round %d: raw floor %.0f/s, layer %.0f/s, ratio %.1f %%\n", r + 1, raw, layer,
+                    100 * layer / raw);
         best_raw = std::max(best_raw, raw);
         best_layer = std::max(best_layer, layer);
         ratios.push_back(layer / raw);

@@ -20,8 +20,8 @@ namespace {
 const Endpoint kOwn{0x0A4E000A, 47808};
 const Endpoint kPeer{0x0A4E000B, 47808};
 
-#define CHECK(cond) \
-    do {            \
+#define CHECK(cond)                    \
+    do {                               \
         if (!(cond)) __builtin_trap(); \
     } while (0)
 
@@ -41,8 +41,10 @@ void round_trip_npdu(std::span<const std::uint8_t> pdu) {
     CHECK(r2.empty());
     CHECK(dest2.net == dest.net && dest2.len == dest.len && dest2 == dest);
     CHECK(src2.net == src.net && src2 == src);
-    CHECK(data2.network_layer_message == data.network_layer_message && data2.message_type == data.message_type);
-    CHECK(data2.data_expecting_reply == data.data_expecting_reply && data2.priority == data.priority);
+    CHECK(data2.network_layer_message == data.network_layer_message &&
+          data2.message_type == data.message_type);
+    CHECK(data2.data_expecting_reply == data.data_expecting_reply &&
+          data2.priority == data.priority);
     if (dest.net != 0) CHECK(data2.hop_count == data.hop_count);
 }
 
@@ -54,8 +56,8 @@ void round_trip_i_am(std::span<const std::uint8_t> service) {
     encode_i_am(w, a);
     IAm b;
     CHECK(decode_i_am(std::span<const std::uint8_t>(again).subspan(2), b));
-    CHECK(a.device_id == b.device_id && a.max_apdu == b.max_apdu && a.segmentation == b.segmentation &&
-          a.vendor_id == b.vendor_id);
+    CHECK(a.device_id == b.device_id && a.max_apdu == b.max_apdu &&
+          a.segmentation == b.segmentation && a.vendor_id == b.vendor_id);
 }
 
 void round_trip_request(std::uint8_t choice, std::span<const std::uint8_t> service) {
@@ -98,12 +100,14 @@ struct Harness {
             IAm i_am;
             if (decode_i_am(service, i_am)) stack.add_binding(i_am.device_id, i_am.max_apdu, src);
         });
-        stack.set_confirmed_ack_handler(service::kReadProperty, [](auto service, const Address&, auto&) {
-            ReadPropertyAck ack;
-            if (!decode_read_property_ack(service, ack)) return;
-            CHECK(ack.application_data.data() >= service.data() &&
-                  ack.application_data.data() + ack.application_data.size() <= service.data() + service.size());
-        });
+        stack.set_confirmed_ack_handler(
+            service::kReadProperty, [](auto service, const Address&, auto&) {
+                ReadPropertyAck ack;
+                if (!decode_read_property_ack(service, ack)) return;
+                CHECK(ack.application_data.data() >= service.data() &&
+                      ack.application_data.data() + ack.application_data.size() <=
+                          service.data() + service.size());
+            });
         stack.set_unrecognized_service_handler([this](auto service, const Address& src, auto& d) {
             round_trip_request(d.service_choice, service);
             // What the engine does: answer with a Reject.

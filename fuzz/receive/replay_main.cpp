@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     int runs = 0;
     auto run_file = [&](const std::filesystem::path& p) {
         std::ifstream in(p, std::ios::binary);
-        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
         ++runs;
     };

@@ -12,8 +12,10 @@ bool operator==(const Address& a, const Address& b) {
     if (a.mac_len != b.mac_len || a.net != b.net || a.len != b.len) return false;
     const std::size_t ml = std::min<std::size_t>(a.mac_len, kMaxMacLen);
     const std::size_t al = std::min<std::size_t>(a.len, kMaxMacLen);
-    return std::equal(a.mac.begin(), a.mac.begin() + static_cast<std::ptrdiff_t>(ml), b.mac.begin()) &&
-           std::equal(a.adr.begin(), a.adr.begin() + static_cast<std::ptrdiff_t>(al), b.adr.begin());
+    return std::equal(a.mac.begin(), a.mac.begin() + static_cast<std::ptrdiff_t>(ml),
+                      b.mac.begin()) &&
+           std::equal(a.adr.begin(), a.adr.begin() + static_cast<std::ptrdiff_t>(al),
+                      b.adr.begin());
 }
 
 Address Address::ipv4(std::uint32_t ip, std::uint16_t port) {
@@ -30,7 +32,8 @@ Address Address::ipv4(std::uint32_t ip, std::uint16_t port) {
 
 bool Address::to_ipv4(std::uint32_t& ip, std::uint16_t& port) const {
     if (mac_len != kBipMacLen) return false;
-    ip = std::uint32_t{mac[0]} << 24 | std::uint32_t{mac[1]} << 16 | std::uint32_t{mac[2]} << 8 | mac[3];
+    ip = std::uint32_t{mac[0]} << 24 | std::uint32_t{mac[1]} << 16 | std::uint32_t{mac[2]} << 8 |
+         mac[3];
     port = static_cast<std::uint16_t>(mac[4] << 8 | mac[5]);
     return true;
 }
@@ -41,8 +44,8 @@ std::string to_string(const Address& a) {
     std::uint32_t ip;
     std::uint16_t port;
     if (a.to_ipv4(ip, port)) {
-        std::snprintf(buf, sizeof buf, "%u.%u.%u.%u:%u", ip >> 24, (ip >> 16) & 0xFF, (ip >> 8) & 0xFF,
-                      ip & 0xFF, port);
+        std::snprintf(buf, sizeof buf, "%u.%u.%u.%u:%u", ip >> 24, (ip >> 16) & 0xFF,
+                      (ip >> 8) & 0xFF, ip & 0xFF, port);
         s = buf;
     } else {
         for (std::size_t i = 0; i < std::min<std::size_t>(a.mac_len, kMaxMacLen); ++i) {
@@ -87,7 +90,8 @@ void AddressCache::add_static(std::uint32_t device, unsigned max_apdu, const Add
     put(device, max_apdu, address, true);
 }
 
-void AddressCache::put(std::uint32_t device, unsigned max_apdu, const Address& address, bool is_static) {
+void AddressCache::put(std::uint32_t device, unsigned max_apdu, const Address& address,
+                       bool is_static) {
     const auto now = clock_();
     if (entries_.find(device) == entries_.end() && entries_.size() >= kAddressCacheSize) {
         auto victim = entries_.end();
@@ -107,7 +111,8 @@ void AddressCache::clear() { entries_.clear(); }
 namespace {
 
 // "0A:4E:00:0B:BA:C0" -> octets; "0" alone means none.
-bool parse_hex_octets(const std::string& text, std::array<std::uint8_t, kMaxMacLen>& out, std::uint8_t& len) {
+bool parse_hex_octets(const std::string& text, std::array<std::uint8_t, kMaxMacLen>& out,
+                      std::uint8_t& len) {
     if (text == "0") {
         len = 0;
         return true;

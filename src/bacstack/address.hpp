@@ -19,10 +19,10 @@ inline constexpr std::uint16_t kBroadcastNetwork = 0xFFFF;
 inline constexpr std::uint8_t kBipMacLen = 6;
 
 struct Address {
-    std::uint8_t mac_len = 0;                  // 0: local broadcast
+    std::uint8_t mac_len = 0;  // 0: local broadcast
     std::array<std::uint8_t, kMaxMacLen> mac{};
-    std::uint16_t net = 0;                     // 0: local network
-    std::uint8_t len = 0;                      // 0 with net != 0: remote broadcast
+    std::uint16_t net = 0;  // 0: local network
+    std::uint8_t len = 0;   // 0 with net != 0: remote broadcast
     std::array<std::uint8_t, kMaxMacLen> adr{};
 
     // Only the octets in use take part, so stale bytes past mac_len/len never matter.
@@ -45,7 +45,7 @@ inline constexpr std::chrono::seconds kBindingLifetime{86400};
 // kBindingLifetime; static ones (from the address_cache file) never do. The clock is
 // injected so expiry is tested without waiting.
 class AddressCache {
-public:
+  public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     explicit AddressCache(Clock clock = [] { return std::chrono::steady_clock::now(); });
 
@@ -64,7 +64,7 @@ public:
     // -1 when the file cannot be opened. Malformed lines are skipped.
     int load_static_file(const std::string& path);
 
-private:
+  private:
     struct Entry {
         Address address;
         unsigned max_apdu = 0;

@@ -48,7 +48,8 @@ unsigned max_apdu_from_code(std::uint8_t code) {
     return code < 6 ? kOctets[code] : 0;
 }
 
-void encode_confirmed_request_header(Writer& out, std::uint8_t invoke_id, std::uint8_t service_choice) {
+void encode_confirmed_request_header(Writer& out, std::uint8_t invoke_id,
+                                     std::uint8_t service_choice) {
     // No segmentation: the segmented-response-accepted bit stays clear and the maximum
     // number of segments is "unspecified".
     out.u8(static_cast<std::uint8_t>(PduType::ConfirmedRequest) << 4);
@@ -62,7 +63,8 @@ void encode_unconfirmed_request_header(Writer& out, std::uint8_t service_choice)
     out.u8(service_choice);
 }
 
-bool decode_error(std::span<const std::uint8_t> service, std::uint32_t& error_class, std::uint32_t& error_code) {
+bool decode_error(std::span<const std::uint8_t> service, std::uint32_t& error_class,
+                  std::uint32_t& error_code) {
     Reader r(service);
     Tag t;
     bool wrapped = false;
@@ -109,7 +111,8 @@ void ApduDispatcher::handle(const Address& src, std::span<const std::uint8_t> ap
             std::uint32_t cls = 0, code = 0;
             // The peer has answered even when its error is unreadable; a resend would
             // not change that, so the transaction ends either way.
-            if (decode_error(r.rest(), cls, code) && error_[choice]) error_[choice](src, invoke_id, cls, code);
+            if (decode_error(r.rest(), cls, code) && error_[choice])
+                error_[choice](src, invoke_id, cls, code);
             tsm_.free_invoke_id(invoke_id);
             return;
         }

@@ -63,28 +63,38 @@ struct ConfirmedAckData {
 };
 
 // Request headers written by the senders.
-void encode_confirmed_request_header(Writer& out, std::uint8_t invoke_id, std::uint8_t service_choice);
+void encode_confirmed_request_header(Writer& out, std::uint8_t invoke_id,
+                                     std::uint8_t service_choice);
 void encode_unconfirmed_request_header(Writer& out, std::uint8_t service_choice);
 
 class ApduDispatcher {
-public:
-    using UnconfirmedHandler = std::function<void(std::span<const std::uint8_t> service, const Address& src)>;
-    using ConfirmedHandler = std::function<void(std::span<const std::uint8_t> service, const Address& src,
-                                                const ConfirmedServiceData& data)>;
-    using ConfirmedAckHandler = std::function<void(std::span<const std::uint8_t> service, const Address& src,
-                                                   const ConfirmedAckData& data)>;
+  public:
+    using UnconfirmedHandler =
+        std::function<void(std::span<const std::uint8_t> service, const Address& src)>;
+    using ConfirmedHandler =
+        std::function<void(std::span<const std::uint8_t> service, const Address& src,
+                           const ConfirmedServiceData& data)>;
+    using ConfirmedAckHandler = std::function<void(
+        std::span<const std::uint8_t> service, const Address& src, const ConfirmedAckData& data)>;
     using SimpleAckHandler = std::function<void(const Address& src, std::uint8_t invoke_id)>;
-    using ErrorHandler = std::function<void(const Address& src, std::uint8_t invoke_id, std::uint32_t error_class,
-                                            std::uint32_t error_code)>;
-    using AbortHandler =
-        std::function<void(const Address& src, std::uint8_t invoke_id, std::uint8_t reason, bool server)>;
-    using RejectHandler = std::function<void(const Address& src, std::uint8_t invoke_id, std::uint8_t reason)>;
+    using ErrorHandler = std::function<void(const Address& src, std::uint8_t invoke_id,
+                                            std::uint32_t error_class, std::uint32_t error_code)>;
+    using AbortHandler = std::function<void(const Address& src, std::uint8_t invoke_id,
+                                            std::uint8_t reason, bool server)>;
+    using RejectHandler =
+        std::function<void(const Address& src, std::uint8_t invoke_id, std::uint8_t reason)>;
 
     explicit ApduDispatcher(Tsm& tsm) : tsm_(tsm) {}
 
-    void set_unconfirmed_handler(std::uint8_t service, UnconfirmedHandler h) { unconfirmed_[service] = std::move(h); }
-    void set_confirmed_handler(std::uint8_t service, ConfirmedHandler h) { confirmed_[service] = std::move(h); }
-    void set_confirmed_ack_handler(std::uint8_t service, ConfirmedAckHandler h) { complex_ack_[service] = std::move(h); }
+    void set_unconfirmed_handler(std::uint8_t service, UnconfirmedHandler h) {
+        unconfirmed_[service] = std::move(h);
+    }
+    void set_confirmed_handler(std::uint8_t service, ConfirmedHandler h) {
+        confirmed_[service] = std::move(h);
+    }
+    void set_confirmed_ack_handler(std::uint8_t service, ConfirmedAckHandler h) {
+        complex_ack_[service] = std::move(h);
+    }
     void set_confirmed_simple_ack_handler(std::uint8_t service, SimpleAckHandler h) {
         simple_ack_[service] = std::move(h);
     }
@@ -99,7 +109,7 @@ public:
     // Malformed and segmented PDUs are dropped.
     void handle(const Address& src, std::span<const std::uint8_t> apdu);
 
-private:
+  private:
     void handle_confirmed(const Address& src, Reader& r, std::uint8_t first);
     void handle_complex_ack(const Address& src, Reader& r, std::uint8_t first);
 
@@ -116,6 +126,7 @@ private:
 
 // Error PDU payload (20.1.7 / 21): error class and code, either bare or, for the
 // services whose error is a sequence, inside context tag 0. Fails on malformed data.
-bool decode_error(std::span<const std::uint8_t> service, std::uint32_t& error_class, std::uint32_t& error_code);
+bool decode_error(std::span<const std::uint8_t> service, std::uint32_t& error_class,
+                  std::uint32_t& error_code);
 
 }  // namespace bacstack

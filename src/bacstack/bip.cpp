@@ -42,7 +42,8 @@ int BipLink::send_pdu(const Address& dest, std::span<const std::uint8_t> npdu) {
     std::uint16_t port;
     if (dest.net != kBroadcastNetwork && dest.to_ipv4(ip, port)) {
         to = Endpoint{ip, port};
-        function = to == broadcast_ ? BvlcFunction::OriginalBroadcastNpdu : BvlcFunction::OriginalUnicastNpdu;
+        function = to == broadcast_ ? BvlcFunction::OriginalBroadcastNpdu
+                                    : BvlcFunction::OriginalUnicastNpdu;
     }
     frame_.clear();
     Writer w(frame_);
@@ -55,13 +56,15 @@ int BipLink::send_pdu(const Address& dest, std::span<const std::uint8_t> npdu) {
     return static_cast<int>(npdu.size());
 }
 
-std::size_t BipLink::accept(const Received& meta, std::span<const std::uint8_t> datagram, Address& src,
-                            std::span<std::uint8_t> pdu) const {
+std::size_t BipLink::accept(const Received& meta, std::span<const std::uint8_t> datagram,
+                            Address& src, std::span<std::uint8_t> pdu) const {
     if (meta.size == 0 || meta.size > datagram.size()) return 0;  // nothing, or truncated
     Reader r(datagram.first(meta.size));
     std::uint8_t type, function_octet;
     std::uint16_t length;
-    if (!r.read_u8(type) || type != kBvlcTypeBip || !r.read_u8(function_octet) || !r.read_u16(length)) return 0;
+    if (!r.read_u8(type) || type != kBvlcTypeBip || !r.read_u8(function_octet) ||
+        !r.read_u16(length))
+        return 0;
     // J.2: the length covers the whole BVLL message; trailing octets beyond it are ignored.
     if (length < kBvlcHeader || length > meta.size) return 0;
     Reader body(datagram.subspan(kBvlcHeader, length - kBvlcHeader));
@@ -81,7 +84,8 @@ std::size_t BipLink::accept(const Received& meta, std::span<const std::uint8_t> 
     if (origin == own_) return 0;  // our own broadcast looped back
     const std::span<const std::uint8_t> npdu = body.rest();
     if (npdu.empty() || npdu.size() > pdu.size()) return 0;
-    const bool by_broadcast = static_cast<BvlcFunction>(function_octet) != BvlcFunction::OriginalUnicastNpdu;
+    const bool by_broadcast =
+        static_cast<BvlcFunction>(function_octet) != BvlcFunction::OriginalUnicastNpdu;
     // Confirmed services are always unicast; one that came by broadcast is not answered.
     if (by_broadcast && npdu_is_confirmed_request(npdu)) return 0;
     std::memmove(pdu.data(), npdu.data(), npdu.size());

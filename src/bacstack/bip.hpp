@@ -22,7 +22,7 @@ enum class BvlcFunction : std::uint8_t {
 };
 
 class BipLink {
-public:
+  public:
     BipLink(std::unique_ptr<Transport> transport, Endpoint own, Endpoint broadcast);
 
     // Octets of the NPDU handed to the network, or -1 with errno (EMSGSIZE when it cannot
@@ -46,7 +46,7 @@ public:
     const Endpoint& own() const { return own_; }
     Transport& transport() { return *transport_; }
 
-private:
+  private:
     std::unique_ptr<Transport> transport_;
     Endpoint own_;
     Endpoint broadcast_;

@@ -29,7 +29,8 @@ bool read_link_environment(const Getenv& getenv, LinkSettings& out, std::string&
     if (const char* iface = getenv("BACNET_IFACE"); iface != nullptr) s.iface = iface;
     long v;
     if (number(getenv, "BACNET_IP_PORT", v)) s.port = static_cast<std::uint16_t>(v);
-    if (const char* bind = getenv("BACNET_IP_BROADCAST_BIND_ADDR"); bind != nullptr && *bind != '\0') {
+    if (const char* bind = getenv("BACNET_IP_BROADCAST_BIND_ADDR");
+        bind != nullptr && *bind != '\0') {
         // inet_addr's answer for bad text is INADDR_NONE, i.e. 255.255.255.255.
         s.broadcast_bind = ntohl(inet_addr(bind));
     }

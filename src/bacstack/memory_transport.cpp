@@ -27,7 +27,8 @@ Received MemoryTransport::receive(std::span<std::uint8_t> buffer, unsigned wait_
     return Received{d.bytes.size(), d.peer, d.via_broadcast};
 }
 
-void MemoryTransport::queue(const Endpoint& from, std::span<const std::uint8_t> bytes, bool via_broadcast) {
+void MemoryTransport::queue(const Endpoint& from, std::span<const std::uint8_t> bytes,
+                            bool via_broadcast) {
     inbox.push_back(Datagram{from, {bytes.begin(), bytes.end()}, via_broadcast});
 }
 

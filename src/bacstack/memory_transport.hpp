@@ -11,7 +11,7 @@
 namespace bacstack {
 
 class MemoryTransport final : public Transport {
-public:
+  public:
     struct Datagram {
         Endpoint peer;  // destination of a sent datagram, source of a queued one
         std::vector<std::uint8_t> bytes;
@@ -21,7 +21,8 @@ public:
     long send_to(const Endpoint& to, std::span<const std::uint8_t> datagram) override;
     Received receive(std::span<std::uint8_t> buffer, unsigned wait_ms) override;
 
-    void queue(const Endpoint& from, std::span<const std::uint8_t> bytes, bool via_broadcast = false);
+    void queue(const Endpoint& from, std::span<const std::uint8_t> bytes,
+               bool via_broadcast = false);
 
     // Called for every sent datagram after it is recorded; a test peer can queue its answer.
     std::function<void(const Datagram&)> on_send;

@@ -13,9 +13,11 @@ constexpr std::uint8_t kPriorityMask = 0x03;
 // 6.2.4: message types from 0x80 carry a vendor identifier.
 constexpr std::uint8_t kProprietaryMessageType = 0x80;
 
-bool read_remote(Reader& r, std::uint16_t& net, std::uint8_t& len, std::array<std::uint8_t, kMaxMacLen>& adr) {
+bool read_remote(Reader& r, std::uint16_t& net, std::uint8_t& len,
+                 std::array<std::uint8_t, kMaxMacLen>& adr) {
     std::span<const std::uint8_t> octets;
-    if (!r.read_u16(net) || !r.read_u8(len) || len > kMaxMacLen || !r.read_span(len, octets)) return false;
+    if (!r.read_u16(net) || !r.read_u8(len) || len > kMaxMacLen || !r.read_span(len, octets))
+        return false;
     adr = {};
     std::copy(octets.begin(), octets.end(), adr.begin());
     return true;
@@ -31,7 +33,8 @@ NpduData npdu_data_for_apdu(bool data_expecting_reply) {
 
 void encode_npdu(Writer& out, const Address* dest, const Address* src, const NpduData& data) {
     const bool has_dest = dest != nullptr && dest->net != 0;
-    const bool has_src = src != nullptr && src->net != 0 && src->net != kBroadcastNetwork && src->len != 0;
+    const bool has_src =
+        src != nullptr && src->net != 0 && src->net != kBroadcastNetwork && src->len != 0;
     std::uint8_t control = static_cast<std::uint8_t>(data.priority) & kPriorityMask;
     if (data.network_layer_message) control |= kNetworkLayerMessage;
     if (has_dest) control |= kDestinationPresent;
@@ -75,7 +78,9 @@ bool decode_npdu(Reader& in, Address& dest, Address& src, NpduData& data) {
     }
     if (control & kSourcePresent) {
         // 6.2.2: SLEN 0 is invalid and SNET cannot be the broadcast network.
-        if (!read_remote(r, snet, slen, sadr) || slen == 0 || snet == 0 || snet == kBroadcastNetwork) return false;
+        if (!read_remote(r, snet, slen, sadr) || slen == 0 || snet == 0 ||
+            snet == kBroadcastNetwork)
+            return false;
     }
     if (control & kDestinationPresent) {
         if (!r.read_u8(d.hop_count)) return false;
@@ -100,7 +105,8 @@ bool npdu_is_confirmed_request(std::span<const std::uint8_t> npdu) {
     Address dest, src;
     NpduData data;
     std::uint8_t first;
-    if (!decode_npdu(r, dest, src, data) || data.network_layer_message || !r.peek_u8(first)) return false;
+    if (!decode_npdu(r, dest, src, data) || data.network_layer_message || !r.peek_u8(first))
+        return false;
     return (first >> 4) == 0;  // 20.1.2: PDU type 0
 }
 

@@ -15,7 +15,12 @@ inline constexpr std::uint8_t kNpduVersion = 0x01;
 // 6.2.3: hop count given to a message leaving with a DNET.
 inline constexpr std::uint8_t kInitialHopCount = 255;
 
-enum class MessagePriority : std::uint8_t { Normal = 0, Urgent = 1, CriticalEquipment = 2, LifeSafety = 3 };
+enum class MessagePriority : std::uint8_t {
+    Normal = 0,
+    Urgent = 1,
+    CriticalEquipment = 2,
+    LifeSafety = 3
+};
 
 struct NpduData {
     bool network_layer_message = false;

@@ -15,9 +15,12 @@ constexpr std::uint8_t kTagValue = 3;
 // Closing tag 3 as one octet: 0011 1 111.
 constexpr std::uint8_t kClosingTag3 = 0x3F;
 
-bool decode_reference(Reader& r, ObjectId& object, std::uint32_t& property, std::uint32_t& array_index) {
+bool decode_reference(Reader& r, ObjectId& object, std::uint32_t& property,
+                      std::uint32_t& array_index) {
     std::uint32_t prop;
-    if (!decode_ctx_object_id(r, kTagObject, object) || !decode_ctx_enumerated(r, kTagProperty, prop)) return false;
+    if (!decode_ctx_object_id(r, kTagObject, object) ||
+        !decode_ctx_enumerated(r, kTagProperty, prop))
+        return false;
     property = prop;
     array_index = kArrayAll;
     Tag t;
@@ -35,7 +38,8 @@ void encode_read_property(Writer& out, std::uint8_t invoke_id, const ReadPropert
     encode_confirmed_request_header(out, invoke_id, service::kReadProperty);
     encode_ctx_object_id(out, kTagObject, request.object);
     encode_ctx_enumerated(out, kTagProperty, request.property);
-    if (request.array_index != kArrayAll) encode_ctx_unsigned(out, kTagArrayIndex, request.array_index);
+    if (request.array_index != kArrayAll)
+        encode_ctx_unsigned(out, kTagArrayIndex, request.array_index);
 }
 
 bool decode_read_property(std::span<const std::uint8_t> service, ReadPropertyRequest& out) {

@@ -5,7 +5,9 @@
 
 namespace bacstack {
 
-int SocketCalls::socket(int domain, int type, int protocol) { return ::socket(domain, type, protocol); }
+int SocketCalls::socket(int domain, int type, int protocol) {
+    return ::socket(domain, type, protocol);
+}
 
 int SocketCalls::setsockopt(int fd, int level, int name, const void* value, socklen_t len) {
     return ::setsockopt(fd, level, name, value, len);
@@ -15,11 +17,17 @@ int SocketCalls::bind(int fd, const sockaddr_in& address) {
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-ssize_t SocketCalls::sendmsg(int fd, const msghdr& message, int flags) { return ::sendmsg(fd, &message, flags); }
+ssize_t SocketCalls::sendmsg(int fd, const msghdr& message, int flags) {
+    return ::sendmsg(fd, &message, flags);
+}
 
-ssize_t SocketCalls::recvmsg(int fd, msghdr& message, int flags) { return ::recvmsg(fd, &message, flags); }
+ssize_t SocketCalls::recvmsg(int fd, msghdr& message, int flags) {
+    return ::recvmsg(fd, &message, flags);
+}
 
-int SocketCalls::ioctl(int fd, unsigned long request, ifreq& req) { return ::ioctl(fd, request, &req); }
+int SocketCalls::ioctl(int fd, unsigned long request, ifreq& req) {
+    return ::ioctl(fd, request, &req);
+}
 
 int SocketCalls::close(int fd) { return ::close(fd); }
 

@@ -12,7 +12,7 @@
 namespace bacstack {
 
 class SocketCalls {
-public:
+  public:
     virtual ~SocketCalls() = default;
     virtual int socket(int domain, int type, int protocol);
     virtual int setsockopt(int fd, int level, int name, const void* value, socklen_t len);
@@ -28,7 +28,7 @@ public:
 
 // Move-only owner of a descriptor, closed through the calls that opened it.
 class Fd {
-public:
+  public:
     Fd() = default;
     Fd(int fd, SocketCalls& calls) : fd_(fd), calls_(&calls) {}
     Fd(Fd&& other) noexcept : fd_(other.fd_), calls_(other.calls_) { other.fd_ = -1; }
@@ -52,7 +52,7 @@ public:
         fd_ = -1;
     }
 
-private:
+  private:
     int fd_ = -1;
     SocketCalls* calls_ = nullptr;
 };

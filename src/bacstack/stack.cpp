@@ -1,10 +1,11 @@
 #include "bacstack/stack.hpp"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <sys/stat.h>
 
 #include "bacstack/read_property.hpp"
 #include "bacstack/udp_transport.hpp"
@@ -15,7 +16,9 @@ namespace bacstack {
 
 Stack::Stack(AddressCache::Clock clock)
     : cache_(std::move(clock)),
-      tsm_([this](const Address& dest, std::span<const std::uint8_t> pdu) { (void)send_pdu(dest, pdu); }),
+      tsm_([this](const Address& dest, std::span<const std::uint8_t> pdu) {
+          (void)send_pdu(dest, pdu);
+      }),
       dispatcher_(tsm_),
       diagnostics_([](std::string_view m) { std::cerr << m << std::endl; }) {
     tx_.reserve(kMaxMpdu);
@@ -30,7 +33,8 @@ void Stack::diagnose(std::string_view message) {
 bool Stack::init_datalink_from_environment() {
     LinkSettings settings;
     std::string error;
-    if (!read_link_environment([](const char* name) { return std::getenv(name); }, settings, error) ||
+    if (!read_link_environment([](const char* name) { return std::getenv(name); }, settings,
+                               error) ||
         !open_datalink(settings, error)) {
         std::cerr << error << std::endl;
         return false;
@@ -44,7 +48,8 @@ bool Stack::open_datalink(const LinkSettings& settings, std::string& error, Sock
     if (iface.empty()) {
         iface = default_route_interface(route_table);
         if (iface.empty()) {
-            error = "BACnet/IP: no interface: BACNET_IFACE is not set and there is no default route";
+            error =
+                "BACnet/IP: no interface: BACNET_IFACE is not set and there is no default route";
             return false;
         }
     }
@@ -71,7 +76,8 @@ bool Stack::open_datalink(const LinkSettings& settings, std::string& error, Sock
     return true;
 }
 
-void Stack::attach_datalink(std::unique_ptr<Transport> transport, Endpoint own, Endpoint broadcast) {
+void Stack::attach_datalink(std::unique_ptr<Transport> transport, Endpoint own,
+                            Endpoint broadcast) {
     link_ = std::make_unique<BipLink>(std::move(transport), own, broadcast);
 }
 
@@ -127,14 +133,19 @@ void Stack::set_confirmed_simple_ack_handler(std::uint8_t s, ApduDispatcher::Sim
 void Stack::set_error_handler(std::uint8_t s, ApduDispatcher::ErrorHandler h) {
     dispatcher_.set_error_handler(s, std::move(h));
 }
-void Stack::set_abort_handler(ApduDispatcher::AbortHandler h) { dispatcher_.set_abort_handler(std::move(h)); }
-void Stack::set_reject_handler(ApduDispatcher::RejectHandler h) { dispatcher_.set_reject_handler(std::move(h)); }
+void Stack::set_abort_handler(ApduDispatcher::AbortHandler h) {
+    dispatcher_.set_abort_handler(std::move(h));
+}
+void Stack::set_reject_handler(ApduDispatcher::RejectHandler h) {
+    dispatcher_.set_reject_handler(std::move(h));
+}
 void Stack::set_unrecognized_service_handler(ApduDispatcher::ConfirmedHandler h) {
     dispatcher_.set_unrecognized_service_handler(std::move(h));
 }
 
 ApduDispatcher::UnconfirmedHandler Stack::who_is_handler() {
-    return [this](std::span<const std::uint8_t> service, const Address&) { handle_who_is(service); };
+    return
+        [this](std::span<const std::uint8_t> service, const Address&) { handle_who_is(service); };
 }
 
 void Stack::handle_who_is(std::span<const std::uint8_t> service) {
@@ -144,7 +155,8 @@ void Stack::handle_who_is(std::span<const std::uint8_t> service) {
     (void)send_i_am();
 }
 
-// --- services -------------------------------------------------------------------------------------
+// --- services
+// -------------------------------------------------------------------------------------
 
 template <class F>
 std::span<const std::uint8_t> Stack::build(const Address& dest, bool expecting_reply, F&& apdu) {
@@ -190,27 +202,32 @@ std::uint8_t Stack::send_confirmed(std::uint32_t device, const char* service_nam
     const std::size_t limit = std::min<std::size_t>(max_apdu, kMaxApdu);
     if (apdu_len > limit) {
         tsm_.free_invoke_id(invoke_id);
-        diagnose(std::string("Failed to Send ") + service_name + " Request (exceeds destination maximum APDU)!");
+        diagnose(std::string("Failed to Send ") + service_name +
+                 " Request (exceeds destination maximum APDU)!");
         return 0;
     }
     tsm_.set_confirmed_transaction(invoke_id, dest, pdu);
     if (send_pdu(dest, pdu) <= 0) {
-        diagnose(std::string("Failed to Send ") + service_name + " Request (" + std::strerror(errno) + ")");
+        diagnose(std::string("Failed to Send ") + service_name + " Request (" +
+                 std::strerror(errno) + ")");
     }
     return invoke_id;
 }
 
-std::uint8_t Stack::send_read_property(std::uint32_t device, std::uint32_t object_type, std::uint32_t instance,
-                                       std::uint32_t property, std::uint32_t array_index) {
+std::uint8_t Stack::send_read_property(std::uint32_t device, std::uint32_t object_type,
+                                       std::uint32_t instance, std::uint32_t property,
+                                       std::uint32_t array_index) {
     const ReadPropertyRequest request{
-        ObjectId{static_cast<std::uint16_t>(object_type & kMaxObjectType), instance & kMaxInstance}, property,
-        array_index};
-    return send_confirmed(device, "ReadProperty",
-                          [&](Writer& w, std::uint8_t id) { encode_read_property(w, id, request); });
+        ObjectId{static_cast<std::uint16_t>(object_type & kMaxObjectType), instance & kMaxInstance},
+        property, array_index};
+    return send_confirmed(device, "ReadProperty", [&](Writer& w, std::uint8_t id) {
+        encode_read_property(w, id, request);
+    });
 }
 
-std::uint8_t Stack::send_write_property(std::uint32_t device, std::uint32_t object_type, std::uint32_t instance,
-                                        std::uint32_t property, std::span<const std::uint8_t> encoded_value,
+std::uint8_t Stack::send_write_property(std::uint32_t device, std::uint32_t object_type,
+                                        std::uint32_t instance, std::uint32_t property,
+                                        std::span<const std::uint8_t> encoded_value,
                                         std::uint8_t priority, std::uint32_t array_index) {
     if (priority > kLowestPriority) {
         diagnose("Failed to Send WriteProperty Request (priority out of 1..16)");
@@ -221,18 +238,21 @@ std::uint8_t Stack::send_write_property(std::uint32_t device, std::uint32_t obje
         return 0;
     }
     const WritePropertyRequest request{
-        ObjectId{static_cast<std::uint16_t>(object_type & kMaxObjectType), instance & kMaxInstance}, property,
-        array_index, encoded_value, priority};
-    return send_confirmed(device, "WriteProperty",
-                          [&](Writer& w, std::uint8_t id) { encode_write_property(w, id, request); });
+        ObjectId{static_cast<std::uint16_t>(object_type & kMaxObjectType), instance & kMaxInstance},
+        property, array_index, encoded_value, priority};
+    return send_confirmed(device, "WriteProperty", [&](Writer& w, std::uint8_t id) {
+        encode_write_property(w, id, request);
+    });
 }
 
-// --- address cache ---------------------------------------------------------------------------------
+// --- address cache
+// ---------------------------------------------------------------------------------
 
 void Stack::address_init(const std::string& static_file) {
     cache_.clear();
     struct stat st;
-    if (!static_file.empty() && ::stat(static_file.c_str(), &st) == 0) (void)cache_.load_static_file(static_file);
+    if (!static_file.empty() && ::stat(static_file.c_str(), &st) == 0)
+        (void)cache_.load_static_file(static_file);
 }
 
 bool Stack::bind_request(std::uint32_t device, unsigned& max_apdu, Address& address) {

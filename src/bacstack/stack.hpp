@@ -25,7 +25,7 @@
 namespace bacstack {
 
 class Stack {
-public:
+  public:
     explicit Stack(AddressCache::Clock clock = [] { return std::chrono::steady_clock::now(); });
     Stack(const Stack&) = delete;
     Stack& operator=(const Stack&) = delete;
@@ -84,11 +84,13 @@ public:
     // Invoke id of the registered request, or 0 when nothing was sent: the device is not
     // bound, no invoke id is free, or the request exceeds the device's maximum APDU. A
     // request whose data-link send fails keeps its id; the resends may still get through.
-    std::uint8_t send_read_property(std::uint32_t device, std::uint32_t object_type, std::uint32_t instance,
-                                    std::uint32_t property, std::uint32_t array_index);
+    std::uint8_t send_read_property(std::uint32_t device, std::uint32_t object_type,
+                                    std::uint32_t instance, std::uint32_t property,
+                                    std::uint32_t array_index);
     // `encoded_value` is complete application-tagged data; priority 0 sends none.
-    std::uint8_t send_write_property(std::uint32_t device, std::uint32_t object_type, std::uint32_t instance,
-                                     std::uint32_t property, std::span<const std::uint8_t> encoded_value,
+    std::uint8_t send_write_property(std::uint32_t device, std::uint32_t object_type,
+                                     std::uint32_t instance, std::uint32_t property,
+                                     std::span<const std::uint8_t> encoded_value,
                                      std::uint8_t priority, std::uint32_t array_index);
 
     // --- address cache ------------------------------------------------------------------
@@ -109,9 +111,11 @@ public:
     Tsm& tsm() { return tsm_; }
 
     // Where refused or failed sends are reported (standard error unless replaced).
-    void set_diagnostics(std::function<void(std::string_view)> sink) { diagnostics_ = std::move(sink); }
+    void set_diagnostics(std::function<void(std::string_view)> sink) {
+        diagnostics_ = std::move(sink);
+    }
 
-private:
+  private:
     void handle_who_is(std::span<const std::uint8_t> service);
     // NPCI for `dest` from us, then the APDU written by `apdu`, into tx_.
     template <class F>

@@ -15,13 +15,13 @@ struct Endpoint {
 };
 
 struct Received {
-    std::size_t size = 0;        // octets of the datagram (may exceed the buffer: truncated)
+    std::size_t size = 0;  // octets of the datagram (may exceed the buffer: truncated)
     Endpoint from;
     bool via_broadcast = false;  // arrived on the socket that only listens for broadcasts
 };
 
 class Transport {
-public:
+  public:
     virtual ~Transport() = default;
     // Octets sent, or -1 with errno set.
     virtual long send_to(const Endpoint& to, std::span<const std::uint8_t> datagram) = 0;

@@ -19,7 +19,8 @@ std::uint8_t Tsm::next_free_invoke_id() {
     return 0;
 }
 
-void Tsm::set_confirmed_transaction(std::uint8_t invoke_id, const Address& dest, std::span<const std::uint8_t> pdu) {
+void Tsm::set_confirmed_transaction(std::uint8_t invoke_id, const Address& dest,
+                                    std::span<const std::uint8_t> pdu) {
     if (invoke_id == 0) return;
     Slot& s = slots_[index(invoke_id)];
     s.state = State::AwaitConfirmation;

@@ -18,7 +18,7 @@ inline constexpr std::uint16_t kDefaultApduTimeoutMs = 3000;
 inline constexpr std::uint8_t kDefaultApduRetries = 3;
 
 class Tsm {
-public:
+  public:
     // Sends a stored request again (the data link's send).
     using Resend = std::function<void(const Address& dest, std::span<const std::uint8_t> pdu)>;
     explicit Tsm(Resend resend);
@@ -34,7 +34,8 @@ public:
     std::uint8_t next_free_invoke_id();
     // The request goes into "await confirmation": timer one APDU timeout, retry count 0,
     // a copy of the PDU (NPDU and APDU) kept for resending.
-    void set_confirmed_transaction(std::uint8_t invoke_id, const Address& dest, std::span<const std::uint8_t> pdu);
+    void set_confirmed_transaction(std::uint8_t invoke_id, const Address& dest,
+                                   std::span<const std::uint8_t> pdu);
 
     // Counts every awaiting request down by ms (not below 0). A request whose timer reaches
     // 0 is sent again with a fresh timer while retries remain, else it becomes idle and
@@ -50,7 +51,7 @@ public:
     // Sends of a request so far, 1 + resends (tests and diagnostics).
     unsigned transmissions(std::uint8_t invoke_id) const;
 
-private:
+  private:
     enum class State : std::uint8_t { Free, Idle, AwaitConfirmation };
     struct Slot {
         State state = State::Free;
@@ -59,7 +60,9 @@ private:
         Address dest;
         std::vector<std::uint8_t> pdu;
     };
-    static std::size_t index(std::uint8_t invoke_id) { return static_cast<std::size_t>(invoke_id) - 1; }
+    static std::size_t index(std::uint8_t invoke_id) {
+        return static_cast<std::size_t>(invoke_id) - 1;
+    }
 
     Resend resend_;
     std::array<Slot, kTsmSlots> slots_{};

@@ -21,7 +21,6 @@ sockaddr_in to_sockaddr(const Endpoint& e) {
     return sa;
 }
 
-
 constexpr std::size_t kControlSpace = 64;  // room for one in_pktinfo control message
 
 }  // namespace
@@ -31,7 +30,8 @@ std::string ipv4_text(std::uint32_t ip) {
            std::to_string((ip >> 8) & 0xFF) + "." + std::to_string(ip & 0xFF);
 }
 
-bool query_interface(SocketCalls& calls, const std::string& iface, InterfaceAddress& out, std::string& error) {
+bool query_interface(SocketCalls& calls, const std::string& iface, InterfaceAddress& out,
+                     std::string& error) {
     if (iface.empty() || iface.size() >= IFNAMSIZ) {
         error = "invalid interface name";
         return false;
@@ -73,7 +73,9 @@ std::string default_route_interface(const std::string& route_table) {
     while (std::getline(in, line)) {
         std::istringstream fields(line);
         std::string iface, destination, gateway, flags_text, refcnt, use, metric, mask;
-        if (!(fields >> iface >> destination >> gateway >> flags_text >> refcnt >> use >> metric >> mask)) continue;
+        if (!(fields >> iface >> destination >> gateway >> flags_text >> refcnt >> use >> metric >>
+              mask))
+            continue;
         const unsigned long flags = std::strtoul(flags_text.c_str(), nullptr, 16);
         constexpr unsigned long kRouteUp = 0x1;
         if (destination == "00000000" && mask == "00000000" && (flags & kRouteUp)) return iface;
@@ -81,7 +83,8 @@ std::string default_route_interface(const std::string& route_table) {
     return {};
 }
 
-std::unique_ptr<UdpTransport> UdpTransport::open(const Options& options, SocketCalls& calls, std::string& error) {
+std::unique_ptr<UdpTransport> UdpTransport::open(const Options& options, SocketCalls& calls,
+                                                 std::string& error) {
     const int raw = calls.socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (raw < 0) {
         error = std::string("socket: ") + std::strerror(errno);
@@ -134,7 +137,8 @@ long UdpTransport::send_to(const Endpoint& to, std::span<const std::uint8_t> dat
 
 bool UdpTransport::set_wait(unsigned wait_ms) {
     if (static_cast<long>(wait_ms) == current_wait_ms_) return true;
-    timeval tv{static_cast<time_t>(wait_ms / 1000), static_cast<suseconds_t>((wait_ms % 1000) * 1000)};
+    timeval tv{static_cast<time_t>(wait_ms / 1000),
+               static_cast<suseconds_t>((wait_ms % 1000) * 1000)};
     if (calls_.setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) < 0) return false;
     current_wait_ms_ = wait_ms;
     return true;

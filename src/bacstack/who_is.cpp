@@ -13,7 +13,9 @@ constexpr std::uint32_t kSegmentationMax = 3;
 
 void encode_who_is(Writer& out, std::int32_t low, std::int32_t high) {
     encode_unconfirmed_request_header(out, service::kWhoIs);
-    const auto in_range = [](std::int32_t v) { return v >= 0 && static_cast<std::uint32_t>(v) <= kMaxInstance; };
+    const auto in_range = [](std::int32_t v) {
+        return v >= 0 && static_cast<std::uint32_t>(v) <= kMaxInstance;
+    };
     if (in_range(low) && in_range(high)) {
         encode_ctx_unsigned(out, 0, static_cast<std::uint32_t>(low));
         encode_ctx_unsigned(out, 1, static_cast<std::uint32_t>(high));
@@ -50,7 +52,8 @@ bool decode_i_am(std::span<const std::uint8_t> service, IAm& out) {
     if (!decode_app_unsigned(r, max_apdu) || max_apdu > 0xFFFF) return false;
     if (!decode_app_enumerated(r, segmentation) || segmentation > kSegmentationMax) return false;
     if (!decode_app_unsigned(r, vendor) || vendor > 0xFFFF) return false;
-    out = IAm{id.instance, static_cast<unsigned>(max_apdu), segmentation, static_cast<std::uint16_t>(vendor)};
+    out = IAm{id.instance, static_cast<unsigned>(max_apdu), segmentation,
+              static_cast<std::uint16_t>(vendor)};
     return true;
 }
 

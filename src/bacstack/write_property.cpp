@@ -39,11 +39,13 @@ bool find_value(Reader& r, std::span<const std::uint8_t>& value) {
 
 }  // namespace
 
-void encode_write_property(Writer& out, std::uint8_t invoke_id, const WritePropertyRequest& request) {
+void encode_write_property(Writer& out, std::uint8_t invoke_id,
+                           const WritePropertyRequest& request) {
     encode_confirmed_request_header(out, invoke_id, service::kWriteProperty);
     encode_ctx_object_id(out, kTagObject, request.object);
     encode_ctx_enumerated(out, kTagProperty, request.property);
-    if (request.array_index != kArrayAll) encode_ctx_unsigned(out, kTagArrayIndex, request.array_index);
+    if (request.array_index != kArrayAll)
+        encode_ctx_unsigned(out, kTagArrayIndex, request.array_index);
     encode_opening_tag(out, kTagValue);
     out.bytes(request.value);
     encode_closing_tag(out, kTagValue);
@@ -54,7 +56,8 @@ bool decode_write_property(std::span<const std::uint8_t> service, WritePropertyR
     Reader r(service);
     WritePropertyRequest req;
     std::uint32_t prop;
-    if (!decode_ctx_object_id(r, kTagObject, req.object) || !decode_ctx_enumerated(r, kTagProperty, prop)) {
+    if (!decode_ctx_object_id(r, kTagObject, req.object) ||
+        !decode_ctx_enumerated(r, kTagProperty, prop)) {
         return false;
     }
     req.property = prop;
@@ -67,8 +70,8 @@ bool decode_write_property(std::span<const std::uint8_t> service, WritePropertyR
     if (!decode_tag(r, t) || !t.is_opening(kTagValue) || !find_value(r, req.value)) return false;
     if (!r.empty()) {
         std::uint64_t priority;
-        if (!decode_ctx_unsigned(r, kTagPriority, priority) || priority < 1 || priority > kLowestPriority ||
-            !r.empty()) {
+        if (!decode_ctx_unsigned(r, kTagPriority, priority) || priority < 1 ||
+            priority > kLowestPriority || !r.empty()) {
             return false;
         }
         req.priority = static_cast<std::uint8_t>(priority);

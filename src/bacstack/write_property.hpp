@@ -22,7 +22,8 @@ struct WritePropertyRequest {
 };
 
 // The whole APDU.
-void encode_write_property(Writer& out, std::uint8_t invoke_id, const WritePropertyRequest& request);
+void encode_write_property(Writer& out, std::uint8_t invoke_id,
+                           const WritePropertyRequest& request);
 // Service data of a request (test peers and the fuzzer); `value` points into `service`.
 bool decode_write_property(std::span<const std::uint8_t> service, WritePropertyRequest& out);
 

@@ -37,7 +37,16 @@ struct Timing {
 };
 
 struct Outcome {
-    enum Kind { Pending, Ack, SimpleAck, Error, Reject, Abort, TsmTimeout, ApduTimeout } kind = Pending;
+    enum Kind {
+        Pending,
+        Ack,
+        SimpleAck,
+        Error,
+        Reject,
+        Abort,
+        TsmTimeout,
+        ApduTimeout
+    } kind = Pending;
     std::string data;  // application data of an ACK (hex), or "class:code" / reason
     std::chrono::milliseconds elapsed{};
 };
@@ -45,7 +54,7 @@ struct Outcome {
 // A client in the client namespace, with handlers that keep what the transaction in flight
 // gets, matched the way the engine matches (sender or invoke id).
 class Client {
-public:
+  public:
     explicit Client(const Lan& lan, LinkSettings settings = {}) : ns_(lan.client()) {
         if (!ns_.ok()) {
             error = "cannot enter " + lan.client();
@@ -60,26 +69,32 @@ public:
             i_ams[i_am.device_id] = {src, i_am};
             stack.add_binding(i_am.device_id, i_am.max_apdu, src);
         });
-        stack.set_confirmed_ack_handler(service::kReadProperty, [this](auto service, const Address& src, auto& d) {
-            if (!matches(src, d.invoke_id)) return;
-            ReadPropertyAck ack;
-            if (!decode_read_property_ack(service, ack)) return;
-            set(Outcome::Ack, hex_of(ack.application_data));
-        });
-        stack.set_confirmed_simple_ack_handler(service::kWriteProperty, [this](const Address& src, std::uint8_t id) {
-            if (matches(src, id)) set(Outcome::SimpleAck, "");
-        });
-        auto on_error = [this](const Address& src, std::uint8_t id, std::uint32_t cls, std::uint32_t code) {
-            if (src == target_ && id == invoke_id_) set(Outcome::Error, std::to_string(cls) + ":" + std::to_string(code));
+        stack.set_confirmed_ack_handler(service::kReadProperty,
+                                        [this](auto service, const Address& src, auto& d) {
+                                            if (!matches(src, d.invoke_id)) return;
+                                            ReadPropertyAck ack;
+                                            if (!decode_read_property_ack(service, ack)) return;
+                                            set(Outcome::Ack, hex_of(ack.application_data));
+                                        });
+        stack.set_confirmed_simple_ack_handler(service::kWriteProperty,
+                                               [this](const Address& src, std::uint8_t id) {
+                                                   if (matches(src, id))
+                                                       set(Outcome::SimpleAck, "");
+                                               });
+        auto on_error = [this](const Address& src, std::uint8_t id, std::uint32_t cls,
+                               std::uint32_t code) {
+            if (src == target_ && id == invoke_id_)
+                set(Outcome::Error, std::to_string(cls) + ":" + std::to_string(code));
         };
         stack.set_error_handler(service::kReadProperty, on_error);
         stack.set_error_handler(service::kWriteProperty, on_error);
         stack.set_reject_handler([this](const Address& src, std::uint8_t id, std::uint8_t reason) {
             if (src == target_ && id == invoke_id_) set(Outcome::Reject, std::to_string(reason));
         });
-        stack.set_abort_handler([this](const Address& src, std::uint8_t id, std::uint8_t reason, bool) {
-            if (src == target_ && id == invoke_id_) set(Outcome::Abort, std::to_string(reason));
-        });
+        stack.set_abort_handler(
+            [this](const Address& src, std::uint8_t id, std::uint8_t reason, bool) {
+                if (src == target_ && id == invoke_id_) set(Outcome::Abort, std::to_string(reason));
+            });
         ready = true;
     }
 
@@ -89,16 +104,17 @@ public:
         while (std::chrono::steady_clock::now() < end) pump(20);
     }
 
-    Outcome read(std::uint32_t device, std::uint32_t type, std::uint32_t instance, std::uint32_t property,
-                 Timing timing = {}, std::uint32_t index = kArrayAll) {
+    Outcome read(std::uint32_t device, std::uint32_t type, std::uint32_t instance,
+                 std::uint32_t property, Timing timing = {}, std::uint32_t index = kArrayAll) {
         return transaction(device, timing, [&] {
             return stack.send_read_property(device, type, instance, property, index);
         });
     }
-    Outcome write(std::uint32_t device, std::uint32_t type, std::uint32_t instance, std::uint32_t property,
-                  std::vector<std::uint8_t> value, Timing timing = {}) {
+    Outcome write(std::uint32_t device, std::uint32_t type, std::uint32_t instance,
+                  std::uint32_t property, std::vector<std::uint8_t> value, Timing timing = {}) {
         return transaction(device, timing, [&] {
-            return stack.send_write_property(device, type, instance, property, value, 16, kArrayAll);
+            return stack.send_write_property(device, type, instance, property, value, 16,
+                                             kArrayAll);
         });
     }
 
@@ -108,8 +124,10 @@ public:
     std::vector<std::string> diagnostics;
     std::map<std::uint32_t, std::pair<Address, IAm>> i_ams;
 
-private:
-    bool matches(const Address& src, std::uint8_t id) const { return src == target_ || id == invoke_id_; }
+  private:
+    bool matches(const Address& src, std::uint8_t id) const {
+        return src == target_ || id == invoke_id_;
+    }
     void set(Outcome::Kind k, std::string data) {
         outcome_.kind = k;
         outcome_.data = std::move(data);
@@ -123,18 +141,21 @@ private:
 
     // The transaction wait of the engine: binding (one directed Who-Is), the TSM stepped
     // by `delay` once `timeout_tsm` has passed without a pass lacking the binding.
-    Outcome transaction(std::uint32_t device, Timing timing, const std::function<std::uint8_t()>& send) {
+    Outcome transaction(std::uint32_t device, Timing timing,
+                        const std::function<std::uint8_t()>& send) {
         using clock = std::chrono::steady_clock;
         const auto now_ms = [] {
-            return std::chrono::duration_cast<std::chrono::milliseconds>(clock::now().time_since_epoch()).count();
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       clock::now().time_since_epoch())
+                .count();
         };
         outcome_ = {};
         const long long start = now_ms();
         long long last = start;
         invoke_id_ = 0;
         unsigned max_apdu;
-        if (!stack.bind_request(device, max_apdu, target_)) stack.send_who_is(static_cast<std::int32_t>(device),
-                                                                             static_cast<std::int32_t>(device));
+        if (!stack.bind_request(device, max_apdu, target_))
+            stack.send_who_is(static_cast<std::int32_t>(device), static_cast<std::int32_t>(device));
         const auto d16 = static_cast<std::uint16_t>(timing.delay);
         stack.apdu_timeout_set(d16);
         const auto safety = clock::now() + std::chrono::seconds(60);
@@ -172,7 +193,7 @@ private:
 };
 
 class BacnetLan : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         missing_ = missing_prerequisites();
         if (missing_.empty()) lan_ = std::make_unique<Lan>();
@@ -183,12 +204,20 @@ protected:
         ASSERT_TRUE(lan_->ok()) << lan_->error();
     }
     static json device(std::uint32_t instance, const std::string& iface = "0.0.0.0") {
-        return json{{"instance", instance}, {"name", "dev-" + std::to_string(instance)}, {"interface", iface},
-                    {"port", 47808}, {"broadcastAddress", "10.78.0.255"}, {"iAm", "broadcast"},
-                    {"objects", json::array({json{{"id", "ANALOG_VALUE:1"},
-                                                  {"props", {{"PRESENT_VALUE", {{"type", "REAL"}, {"value", 21.5}}}}}}})}};
+        return json{{"instance", instance},
+                    {"name", "dev-" + std::to_string(instance)},
+                    {"interface", iface},
+                    {"port", 47808},
+                    {"broadcastAddress", "10.78.0.255"},
+                    {"iAm", "broadcast"},
+                    {"objects",
+                     json::array({json{
+                         {"id", "ANALOG_VALUE:1"},
+                         {"props", {{"PRESENT_VALUE", {{"type", "REAL"}, {"value", 21.5}}}}}}})}};
     }
-    static json one_device(std::uint32_t instance) { return json{{"maxRunSeconds", 120}, {"devices", {device(instance)}}}; }
+    static json one_device(std::uint32_t instance) {
+        return json{{"maxRunSeconds", 120}, {"devices", {device(instance)}}};
+    }
 
     static inline std::string missing_;
     static inline std::unique_ptr<Lan> lan_;
@@ -229,7 +258,9 @@ TEST_F(BacnetLan, DefaultRouteIsTakenFromTheCallingThreadsNamespace) {
     // must come from that namespace's routes, not from the leader's.
     const std::string cli = lan_->client();
     // A veth pair kept inside the namespace: the kernel may have no dummy interfaces.
-    ASSERT_EQ(run({"ip", "-n", cli, "link", "add", "qltdflt0", "type", "veth", "peer", "name", "qltdflt1"}), 0);
+    ASSERT_EQ(run({"ip", "-n", cli, "link", "add", "qltdflt0", "type", "veth", "peer", "name",
+                   "qltdflt1"}),
+              0);
     run({"ip", "-n", cli, "link", "set", "qltdflt1", "up"});
     run({"ip", "-n", cli, "addr", "add", "10.78.0.99/32", "dev", "qltdflt0"});
     run({"ip", "-n", cli, "link", "set", "qltdflt0", "up"});
@@ -242,7 +273,8 @@ TEST_F(BacnetLan, DefaultRouteIsTakenFromTheCallingThreadsNamespace) {
         if (stack.open_datalink(LinkSettings{}, error)) address = to_string(stack.my_address());
     });
     t.join();
-    run({"ip", "-n", cli, "route", "replace", "default", "via", "10.78.0.1", "dev", "eth0", "onlink"});
+    run({"ip", "-n", cli, "route", "replace", "default", "via", "10.78.0.1", "dev", "eth0",
+         "onlink"});
     run({"ip", "-n", cli, "link", "del", "qltdflt0"});
     EXPECT_EQ(address, "10.78.0.99:47808") << error;
 }
@@ -271,7 +303,8 @@ TEST_F(BacnetLan, ReadOfEachDataType) {
     };
     const std::string utf8 = "Привет, мир! Ёжик";
     std::vector<std::uint8_t> ucs2;
-    for (std::uint16_t u : {0x41F, 0x440, 0x438, 0x432, 0x435, 0x442, 0x20, 0x55, 0x43, 0x53, 0x2D, 0x32}) {
+    for (std::uint16_t u :
+         {0x41F, 0x440, 0x438, 0x432, 0x435, 0x442, 0x20, 0x55, 0x43, 0x53, 0x2D, 0x32}) {
         ucs2.push_back(static_cast<std::uint8_t>(u >> 8));
         ucs2.push_back(static_cast<std::uint8_t>(u));
     }
@@ -305,7 +338,13 @@ TEST_F(BacnetLan, ReadOfEachDataType) {
         {"date-time", 44, 14, 85, "a4 7c 05 01 03 b4 08 1e 00 00"},
         {"object identifier", 2, 1, 75, "c4 00 80 00 01"},
         {"device object by the wildcard instance", 8, 4194303, 75, "c4 02 00 04 d2"},
-        {"list element by index", 8, 1234, 76, "c4 02 00 04 d2", },
+        {
+            "list element by index",
+            8,
+            1234,
+            76,
+            "c4 02 00 04 d2",
+        },
     };
     for (const Case& k : cases) {
         const std::uint32_t index = std::string(k.what) == "list element by index" ? 1 : kArrayAll;
@@ -331,7 +370,8 @@ TEST_F(BacnetLan, WriteAcknowledgedAndWriteRefused) {
     ASSERT_TRUE(a.wait_event("writeProperty", {{"device", 1234}}, 2s));
     const json w = a.events("writeProperty").at(0);
     EXPECT_EQ(w["priority"], 16);
-    EXPECT_EQ(w["rawHex"], "810a001a0104000501" + std::string("0f0c00800001195") + "53e44422900003f4910")
+    EXPECT_EQ(w["rawHex"],
+              "810a001a0104000501" + std::string("0f0c00800001195") + "53e44422900003f4910")
         << "the simulator saw exactly our request";
     EXPECT_EQ(c.read(1234, 2, 1, 85).data, "44 42 29 00 00");
 
@@ -356,10 +396,27 @@ TEST_F(BacnetLan, ErrorRejectAndAbortAnswersEndTheTransaction) {
     const Case cases[] = {
         {"unknown property", nullptr, 2, 1, 4000, Outcome::Error, "2:32"},
         {"unknown object", nullptr, 2, 99, 85, Outcome::Error, "1:31"},
-        {"reject", {{"action", "reject"}, {"reason", "INVALID_TAG"}}, 2, 1, 85, Outcome::Reject, "4"},
-        {"abort", {{"action", "abort"}, {"reason", "SEGMENTATION_NOT_SUPPORTED"}}, 2, 1, 85, Outcome::Abort, "4"},
-        {"error by rule", {{"action", "error"}, {"errorClass", "DEVICE"}, {"errorCode", "OPERATIONAL_PROBLEM"}}, 2, 1,
-         85, Outcome::Error, "0:25"},
+        {"reject",
+         {{"action", "reject"}, {"reason", "INVALID_TAG"}},
+         2,
+         1,
+         85,
+         Outcome::Reject,
+         "4"},
+        {"abort",
+         {{"action", "abort"}, {"reason", "SEGMENTATION_NOT_SUPPORTED"}},
+         2,
+         1,
+         85,
+         Outcome::Abort,
+         "4"},
+        {"error by rule",
+         {{"action", "error"}, {"errorClass", "DEVICE"}, {"errorCode", "OPERATIONAL_PROBLEM"}},
+         2,
+         1,
+         85,
+         Outcome::Error,
+         "0:25"},
     };
     for (const Case& k : cases) {
         if (!k.fault.is_null()) {
@@ -381,7 +438,8 @@ TEST_F(BacnetLan, SilentDeviceIsSentFourTimesThenTimesOut) {
     ASSERT_TRUE(a.ready());
     Client c(*lan_);
     ASSERT_TRUE(c.ready) << c.error;
-    ASSERT_TRUE(a.command({{"cmd", "fault"}, {"rule", {{"service", "readProperty"}, {"action", "drop"}}}}));
+    ASSERT_TRUE(
+        a.command({{"cmd", "fault"}, {"rule", {{"service", "readProperty"}, {"action", "drop"}}}}));
     const Timing timing{3000, 300, 200};
     const Outcome o = c.read(1234, 2, 1, 85, timing);
     EXPECT_EQ(o.kind, Outcome::TsmTimeout);
@@ -407,8 +465,10 @@ TEST_F(BacnetLan, DelayedAnswerIsTakenWithinTheTransaction) {
     ASSERT_TRUE(c.ready) << c.error;
     c.stack.send_who_is(1234, 1234);
     c.listen(500);
-    ASSERT_TRUE(a.command({{"cmd", "fault"},
-                           {"rule", {{"service", "readProperty"}, {"action", "delay"}, {"ms", 1200}, {"count", 1}}}}));
+    ASSERT_TRUE(a.command(
+        {{"cmd", "fault"},
+         {"rule",
+          {{"service", "readProperty"}, {"action", "delay"}, {"ms", 1200}, {"count", 1}}}}));
     const Outcome o = c.read(1234, 2, 1, 85, Timing{3000, 3000, 100});
     EXPECT_EQ(o.kind, Outcome::Ack);
     EXPECT_EQ(o.data, kReal21_5);
@@ -428,8 +488,12 @@ TEST_F(BacnetLan, DevicesOnAnotherAddressAndBehindARouter) {
     Simulator r(*lan_, 'C',
                 json{{"maxRunSeconds", 120},
                      {"devices", {behind}},
-                     {"routers", {{{"port", 47808}, {"broadcastAddress", "10.78.0.255"}, {"localNetwork", 1},
-                                   {"remoteNetwork", 5}, {"remotes", {"127.0.0.1:47809"}}}}}});
+                     {"routers",
+                      {{{"port", 47808},
+                        {"broadcastAddress", "10.78.0.255"},
+                        {"localNetwork", 1},
+                        {"remoteNetwork", 5},
+                        {"remotes", {"127.0.0.1:47809"}}}}}});
     ASSERT_TRUE(a.ready() && r.ready());
     Client c(*lan_);
     ASSERT_TRUE(c.ready) << c.error;
@@ -445,7 +509,8 @@ TEST_F(BacnetLan, DevicesOnAnotherAddressAndBehindARouter) {
     for (std::uint32_t d : {2001u, 2002u}) {
         const Outcome o = c.read(d, 8, d, 77);
         EXPECT_EQ(o.kind, Outcome::Ack) << d;
-        EXPECT_EQ(a.events("readProperty", {{"device", d}}).size(), 1u) << "request reached device " << d;
+        EXPECT_EQ(a.events("readProperty", {{"device", d}}).size(), 1u)
+            << "request reached device " << d;
     }
     const Outcome routed = c.read(5005, 2, 1, 85);
     EXPECT_EQ(routed.kind, Outcome::Ack);
@@ -470,20 +535,28 @@ TEST_F(BacnetLan, CaptureOfASessionHasNoMalformedPackets) {
         c.stack.send_who_is(-1, -1);
         c.listen(800);
         for (std::uint32_t type_instance : {1u, 3u, 6u, 8u, 11u, 14u}) {
-            static const std::uint32_t types[] = {0, 2, 3, 40, 40, 40, 45, 48, 46, 47, 39, 42, 42, 50, 44};
-            EXPECT_EQ(c.read(1234, types[type_instance], type_instance, 85).kind, Outcome::Ack) << type_instance;
+            static const std::uint32_t types[] = {0,  2,  3,  40, 40, 40, 45, 48,
+                                                  46, 47, 39, 42, 42, 50, 44};
+            EXPECT_EQ(c.read(1234, types[type_instance], type_instance, 85).kind, Outcome::Ack)
+                << type_instance;
         }
         EXPECT_EQ(c.read(1234, 8, 1234, 76).kind, Outcome::Ack);
         EXPECT_EQ(c.read(1234, 17, 15, 123).kind, Outcome::Ack);
-        EXPECT_EQ(c.write(1234, 2, 1, 85, {0x44, 0x41, 0xb4, 0x00, 0x00}).kind, Outcome::SimpleAck);  // 22.5
+        EXPECT_EQ(c.write(1234, 2, 1, 85, {0x44, 0x41, 0xb4, 0x00, 0x00}).kind,
+                  Outcome::SimpleAck);  // 22.5
         EXPECT_EQ(c.read(1234, 2, 1, 4000).kind, Outcome::Error);
     }
     cap.stop();
     EXPECT_EQ(cap.count("_ws.malformed || _ws.expert.severity >= \"Warning\""), 0) << cap.decode();
     // An independent decoder reads our requests as we meant them.
-    EXPECT_EQ(cap.count("bacapp.unconfirmed_service == 8 && bvlc.function == 0x0b && bacnet.dnet == 0xffff"), 1);
-    EXPECT_GE(cap.count("bacapp.type == 0 && bacapp.confirmed_service == 12 && ip.src == 10.78.0.10"), 9);
-    EXPECT_EQ(cap.count("bacapp.type == 0 && bacapp.confirmed_service == 15 && bacapp.present_value.real == 22.5"),
+    EXPECT_EQ(
+        cap.count(
+            "bacapp.unconfirmed_service == 8 && bvlc.function == 0x0b && bacnet.dnet == 0xffff"),
+        1);
+    EXPECT_GE(
+        cap.count("bacapp.type == 0 && bacapp.confirmed_service == 12 && ip.src == 10.78.0.10"), 9);
+    EXPECT_EQ(cap.count("bacapp.type == 0 && bacapp.confirmed_service == 15 && "
+                        "bacapp.present_value.real == 22.5"),
               1);
     EXPECT_EQ(cap.count("bacapp.type == 2 && bacapp.confirmed_service == 15"), 1);
 }

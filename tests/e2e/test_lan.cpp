@@ -44,7 +44,8 @@ std::string scratch_dir() {
 
 // --- processes -----------------------------------------------------------------------------
 
-Process::Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extra_env) {
+Process::Process(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& extra_env) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return;
     if (pipe2(out, O_CLOEXEC) != 0) {
@@ -130,7 +131,8 @@ bool Process::write_line(const std::string& line) {
     return ::write(stdin_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
-bool Process::wait_for_line(const std::function<bool(const std::string&)>& pred, std::chrono::milliseconds limit) {
+bool Process::wait_for_line(const std::function<bool(const std::string&)>& pred,
+                            std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
     std::size_t checked = 0;
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -188,7 +190,8 @@ void Process::kill() {
     if (reader_.joinable()) reader_.join();
 }
 
-int run(const std::vector<std::string>& argv, std::string* output, std::chrono::milliseconds limit) {
+int run(const std::vector<std::string>& argv, std::string* output,
+        std::chrono::milliseconds limit) {
     Process p(argv);
     if (!p.running()) {
         if (output) *output = "cannot start " + argv.at(0);
@@ -208,13 +211,15 @@ int run(const std::vector<std::string>& argv, std::string* output, std::chrono::
 std::string missing_prerequisites() {
     if (geteuid() != 0) return "needs root (network namespaces)";
     std::string out;
-    if (run({"ip", "netns", "list"}, &out, 10s) != 0) return "needs iproute2 with 'ip netns': " + out;
+    if (run({"ip", "netns", "list"}, &out, 10s) != 0)
+        return "needs iproute2 with 'ip netns': " + out;
     if (run({"node", "--version"}, &out, 10s) != 0) return "needs node (the device simulator)";
     if (!exists(sim_dir() + "/node_modules/@bacnet-js/client")) {
         return "needs the simulator's packages: run scripts/install-deps.sh (npm ci in tests/sim)";
     }
     const std::string probe = std::string(kPrefixBase) + std::to_string(getpid()) + "Probe";
-    if (run({"ip", "netns", "add", probe}, &out, 10s) != 0) return "cannot create network namespaces: " + out;
+    if (run({"ip", "netns", "add", probe}, &out, 10s) != 0)
+        return "cannot create network namespaces: " + out;
     run({"ip", "netns", "del", probe}, nullptr, 10s);
     return {};
 }
@@ -236,7 +241,8 @@ void Lan::remove_stale(const std::string& base) {
         if (name.rfind(base, 0) != 0) continue;
         std::size_t i = base.size();
         std::string digits;
-        while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i]))) digits += name[i++];
+        while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i])))
+            digits += name[i++];
         if (digits.empty()) continue;
         if (exists("/proc/" + digits)) continue;  // its owner still runs
         stale.push_back(base + digits);
@@ -287,8 +293,8 @@ Simulator::Simulator(const Lan& lan, char ns, const nlohmann::json& config) {
     static int counter = 0;
     const std::string path = scratch_dir() + "/sim-" + std::to_string(++counter) + ".json";
     std::ofstream(path) << config.dump(2);
-    process_ = std::make_unique<Process>(
-        std::vector<std::string>{"ip", "netns", "exec", lan.sim(ns), "node", sim_dir() + "/bacsim.js", path});
+    process_ = std::make_unique<Process>(std::vector<std::string>{
+        "ip", "netns", "exec", lan.sim(ns), "node", sim_dir() + "/bacsim.js", path});
     std::size_t expected = config.value("devices", nlohmann::json::array()).size();
     if (config.contains("broadcastListener")) ++expected;
     if (config.contains("routers")) expected += config["routers"].size();
@@ -298,8 +304,8 @@ Simulator::Simulator(const Lan& lan, char ns, const nlohmann::json& config) {
             ready_ = true;
             break;
         }
-        process_->wait_for_line([](const std::string& l) { return l.find("listening") != std::string::npos; },
-                                100ms);
+        process_->wait_for_line(
+            [](const std::string& l) { return l.find("listening") != std::string::npos; }, 100ms);
     }
 }
 
@@ -309,7 +315,8 @@ bool Simulator::command(const nlohmann::json& cmd) {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (std::chrono::steady_clock::now() < deadline) {
         if (events("ok").size() > before) return true;
-        process_->wait_for_line([](const std::string& l) { return l.find("\"ok\"") != std::string::npos; }, 50ms);
+        process_->wait_for_line(
+            [](const std::string& l) { return l.find("\"ok\"") != std::string::npos; }, 50ms);
     }
     return false;
 }
@@ -323,7 +330,8 @@ std::vector<nlohmann::json> Simulator::events() const {
     return out;
 }
 
-std::vector<nlohmann::json> Simulator::events(const std::string& name, const nlohmann::json& match) const {
+std::vector<nlohmann::json> Simulator::events(const std::string& name,
+                                              const nlohmann::json& match) const {
     std::vector<nlohmann::json> out;
     for (auto& e : events()) {
         if (e.value("ev", "") != name) continue;
@@ -336,7 +344,8 @@ std::vector<nlohmann::json> Simulator::events(const std::string& name, const nlo
     return out;
 }
 
-bool Simulator::wait_event(const std::string& name, const nlohmann::json& match, std::chrono::milliseconds limit) {
+bool Simulator::wait_event(const std::string& name, const nlohmann::json& match,
+                           std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (true) {
         if (!events(name, match).empty()) return true;
@@ -345,12 +354,14 @@ bool Simulator::wait_event(const std::string& name, const nlohmann::json& match,
     }
 }
 
-// --- capture ---------------------------------------------------------------------------------------
+// --- capture
+// ---------------------------------------------------------------------------------------
 
-Capture::Capture(const Lan& lan) : path_(scratch_dir() + "/capture-" + std::to_string(getpid()) + ".pcap") {
-    tshark_ = std::make_unique<Process>(std::vector<std::string>{
-        "ip", "netns", "exec", lan.bridge(), "tshark", "-q", "-i", "br0", "-f", "udp portrange 47808-47809", "-w",
-        path_});
+Capture::Capture(const Lan& lan)
+    : path_(scratch_dir() + "/capture-" + std::to_string(getpid()) + ".pcap") {
+    tshark_ = std::make_unique<Process>(
+        std::vector<std::string>{"ip", "netns", "exec", lan.bridge(), "tshark", "-q", "-i", "br0",
+                                 "-f", "udp portrange 47808-47809", "-w", path_});
     started_ = tshark_->wait_for_line(
         [](const std::string& l) { return l.find("Capturing on") != std::string::npos; }, 20s);
 }
@@ -388,16 +399,27 @@ std::string Capture::decode() {
     return out;
 }
 
-// --- programs in the client namespace ----------------------------------------------------------------
+// --- programs in the client namespace
+// ----------------------------------------------------------------
 
 int run_in_client(const Lan& lan, const std::vector<std::string>& argv, const std::string& log_dir,
                   const std::map<std::string, std::string>& env, std::string* output,
                   std::chrono::milliseconds limit) {
     ::mkdir(log_dir.c_str(), 0755);
     ::mkdir((log_dir + "/quillon").c_str(), 0755);
-    std::vector<std::string> cmd = {"ip",      "netns", "exec", lan.client(), "unshare", "--mount", "--propagation",
-                                    "private", "sh",    "-c",   "mount --bind \"$1\" /var/log && shift && exec \"$@\"",
-                                    "sh",      log_dir};
+    std::vector<std::string> cmd = {"ip",
+                                    "netns",
+                                    "exec",
+                                    lan.client(),
+                                    "unshare",
+                                    "--mount",
+                                    "--propagation",
+                                    "private",
+                                    "sh",
+                                    "-c",
+                                    "mount --bind \"$1\" /var/log && shift && exec \"$@\"",
+                                    "sh",
+                                    log_dir};
     cmd.insert(cmd.end(), argv.begin(), argv.end());
     Process p(cmd, env);
     if (!p.running()) return -1;

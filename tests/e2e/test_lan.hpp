@@ -40,7 +40,7 @@ int run(const std::vector<std::string>& argv, std::string* output = nullptr,
         std::chrono::milliseconds limit = 60s);
 
 class Lan {
-public:
+  public:
     // Builds the namespaces; check ok() / error().
     Lan();
     ~Lan();
@@ -57,29 +57,30 @@ public:
     // Removes the LANs of processes that no longer exist.
     static void remove_stale(const std::string& base);
 
-private:
+  private:
     std::string prefix_;
     std::string error_;
 };
 
 // Moves the calling thread into a network namespace and back again.
 class InNamespace {
-public:
+  public:
     explicit InNamespace(const std::string& ns);
     ~InNamespace();
     InNamespace(const InNamespace&) = delete;
     InNamespace& operator=(const InNamespace&) = delete;
     bool ok() const { return ok_; }
 
-private:
+  private:
     int original_ = -1;
     bool ok_ = false;
 };
 
 // A child process with stdin/stdout pipes; stdout lines are collected by a reader thread.
 class Process {
-public:
-    Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extra_env = {});
+  public:
+    Process(const std::vector<std::string>& argv,
+            const std::map<std::string, std::string>& extra_env = {});
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -87,14 +88,15 @@ public:
     bool running() const { return pid_ > 0; }
     bool write_line(const std::string& line);
     // Waits until some output line satisfies `pred`; false after `limit`.
-    bool wait_for_line(const std::function<bool(const std::string&)>& pred, std::chrono::milliseconds limit);
+    bool wait_for_line(const std::function<bool(const std::string&)>& pred,
+                       std::chrono::milliseconds limit);
     std::vector<std::string> lines() const;
     // Waits for the exit (killing the process after `limit`); the exit status, or -1.
     int wait(std::chrono::milliseconds limit = 10s);
     void kill();
     void signal(int sig);
 
-private:
+  private:
     int pid_ = -1;
     int stdin_ = -1;
     int status_ = -1;
@@ -106,7 +108,7 @@ private:
 
 // The device simulator (tests/sim/bacsim.js) in one namespace, with its event stream.
 class Simulator {
-public:
+  public:
     // `config` is the simulator's JSON configuration.
     Simulator(const Lan& lan, char ns, const nlohmann::json& config);
     // Started and listening (all devices and listeners).
@@ -114,18 +116,20 @@ public:
     bool command(const nlohmann::json& cmd);
     std::vector<nlohmann::json> events() const;
     // Events with ev == name (and, when given, the extra fields equal).
-    std::vector<nlohmann::json> events(const std::string& name, const nlohmann::json& match = {}) const;
-    bool wait_event(const std::string& name, const nlohmann::json& match, std::chrono::milliseconds limit);
+    std::vector<nlohmann::json> events(const std::string& name,
+                                       const nlohmann::json& match = {}) const;
+    bool wait_event(const std::string& name, const nlohmann::json& match,
+                    std::chrono::milliseconds limit);
     static nlohmann::json load_config(const std::string& file_in_sim_dir);
 
-private:
+  private:
     std::unique_ptr<Process> process_;
     bool ready_ = false;
 };
 
 // tshark on the bridge, writing a capture file for BACnet/IP (UDP 47808-47809).
 class Capture {
-public:
+  public:
     explicit Capture(const Lan& lan);
     ~Capture();
     bool started() const { return started_; }
@@ -136,7 +140,7 @@ public:
     // The full decode (tshark -V) of the stopped capture.
     std::string decode();
 
-private:
+  private:
     std::string path_;
     std::unique_ptr<Process> tshark_;
     bool started_ = false;

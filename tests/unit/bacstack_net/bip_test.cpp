@@ -1,10 +1,11 @@
 // The BACnet/IP frame filter: which datagrams reach the network layer, with which
 // source, and how outgoing NPDUs are framed.
+#include "bacstack/bip.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "bacstack/bip.hpp"
 #include "bacstack/memory_transport.hpp"
 #include "hex.hpp"
 
@@ -20,9 +21,11 @@ struct Link {
     MemoryTransport* net;
     BipLink link;
     Link() : Link(std::make_unique<MemoryTransport>()) {}
-    explicit Link(std::unique_ptr<MemoryTransport> t) : net(t.get()), link(std::move(t), kOwn, kBroadcast) {}
+    explicit Link(std::unique_ptr<MemoryTransport> t)
+        : net(t.get()), link(std::move(t), kOwn, kBroadcast) {}
     // NPDU handed up for one queued datagram, "" when dropped.
-    std::string feed(const std::string& datagram, Endpoint from, bool via_broadcast, Address* src_out = nullptr) {
+    std::string feed(const std::string& datagram, Endpoint from, bool via_broadcast,
+                     Address* src_out = nullptr) {
         net->queue(from, hex(datagram), via_broadcast);
         std::array<std::uint8_t, 1510> pdu{};
         Address src;
@@ -44,20 +47,25 @@ TEST(BipReceive, WhichDatagramsArePassedUp) {
     const Case cases[] = {
         {"unicast", "81 0a 00 08 01 00 10 08", kDevice, false, "01 00 10 08"},
         {"broadcast", "81 0b 00 08 01 00 10 08", kDevice, true, "01 00 10 08"},
-        {"broadcast on the unicast socket", "81 0b 00 08 01 00 10 08", kDevice, false, "01 00 10 08"},
+        {"broadcast on the unicast socket", "81 0b 00 08 01 00 10 08", kDevice, false,
+         "01 00 10 08"},
         {"unicast on the broadcast socket", "81 0a 00 08 01 00 10 08", kDevice, true, ""},
         {"our own broadcast looped back", "81 0b 00 08 01 00 10 08", kOwn, true, ""},
         {"our own unicast", "81 0a 00 08 01 00 10 08", kOwn, false, ""},
-        {"same host, other port is not us", "81 0a 00 08 01 00 10 08", self_other_port, false, "01 00 10 08"},
-        {"forwarded from elsewhere", "81 04 00 0e 0a 4e 00 0b ba c0 01 00 10 08", Endpoint{0x0A4E0001, 47808}, true,
+        {"same host, other port is not us", "81 0a 00 08 01 00 10 08", self_other_port, false,
          "01 00 10 08"},
+        {"forwarded from elsewhere", "81 04 00 0e 0a 4e 00 0b ba c0 01 00 10 08",
+         Endpoint{0x0A4E0001, 47808}, true, "01 00 10 08"},
         {"forwarded copy of our own broadcast", "81 04 00 0e 0a 4e 00 0a ba c0 01 00 10 08",
          Endpoint{0x0A4E0001, 47808}, true, ""},
-        {"confirmed request by broadcast", "81 0b 00 11 01 04 00 05 01 0c 0c 00 80 00 01 19 55", kDevice, true, ""},
-        {"confirmed request forwarded (a broadcast)", "81 04 00 15 0a 4e 00 0b ba c0 01 04 00 05 01 0c 0c 00 80 00 01",
+        {"confirmed request by broadcast", "81 0b 00 11 01 04 00 05 01 0c 0c 00 80 00 01 19 55",
          kDevice, true, ""},
-        {"confirmed request by unicast", "81 0a 00 0a 01 04 00 05 01 0c", kDevice, false, "01 04 00 05 01 0c"},
-        {"trailing octets past the BVLC length", "81 0a 00 08 01 00 10 08 ee ee", kDevice, false, "01 00 10 08"},
+        {"confirmed request forwarded (a broadcast)",
+         "81 04 00 15 0a 4e 00 0b ba c0 01 04 00 05 01 0c 0c 00 80 00 01", kDevice, true, ""},
+        {"confirmed request by unicast", "81 0a 00 0a 01 04 00 05 01 0c", kDevice, false,
+         "01 04 00 05 01 0c"},
+        {"trailing octets past the BVLC length", "81 0a 00 08 01 00 10 08 ee ee", kDevice, false,
+         "01 00 10 08"},
         {"BVLC length beyond the datagram", "81 0a 00 09 01 00 10 08", kDevice, false, ""},
         {"BVLC length below the header", "81 0a 00 03 01 00 10 08", kDevice, false, ""},
         {"not BACnet/IP", "82 0a 00 08 01 00 10 08", kDevice, false, ""},
@@ -105,7 +113,8 @@ TEST(BipSend, UnicastBroadcastAndOversize) {
     // No MAC, a global broadcast, and the subnet broadcast MAC itself all go out as broadcasts.
     Address global = Address::ipv4(0x0A4E000B, 47808);
     global.net = 0xFFFF;
-    for (const Address& dest : {Address{}, global, l.link.broadcast_address(), Address::ipv4(kBroadcast.ip, 47808)}) {
+    for (const Address& dest :
+         {Address{}, global, l.link.broadcast_address(), Address::ipv4(kBroadcast.ip, 47808)}) {
         ASSERT_EQ(l.link.send_pdu(dest, npdu), 4);
         EXPECT_EQ(to_hex(l.net->sent.back().bytes), "81 0b 00 08 01 00 10 08") << to_string(dest);
         EXPECT_EQ(l.net->sent.back().peer, kBroadcast) << to_string(dest);

@@ -16,10 +16,10 @@ using namespace bacstack;
 
 namespace {
 
-constexpr std::uint32_t kOwnIp = 0x0A4E000A;     // 10.78.0.10
+constexpr std::uint32_t kOwnIp = 0x0A4E000A;      // 10.78.0.10
 constexpr std::uint32_t kBroadcast = 0x0A4E00FF;  // 10.78.0.255
-constexpr std::uint32_t kDeviceIp = 0x0A4E000B;  // 10.78.0.11
-constexpr std::uint32_t kRouterIp = 0x0A4E000C;  // 10.78.0.12
+constexpr std::uint32_t kDeviceIp = 0x0A4E000B;   // 10.78.0.11
+constexpr std::uint32_t kRouterIp = 0x0A4E000C;   // 10.78.0.12
 
 struct Wire {
     Stack stack;
@@ -67,7 +67,9 @@ TEST(RequestEncoding, IAmAnnouncesOurInstanceAsAnUnsegmentedDevice) {
     Wire w;
     ASSERT_TRUE(w.stack.send_i_am());
     // device,4194303 / max APDU 1476 / no-segmentation / vendor 0
-    EXPECT_EQ(w.last(), to_hex(hex("81 0b 00 18 01 20 ff ff 00 ff 10 00 c4 02 3f ff ff 22 05 c4 91 03 21 00")));
+    EXPECT_EQ(
+        w.last(),
+        to_hex(hex("81 0b 00 18 01 20 ff ff 00 ff 10 00 c4 02 3f ff ff 22 05 c4 91 03 21 00")));
 }
 
 TEST(RequestEncoding, ReadPropertyLocalAndRouted) {
@@ -80,17 +82,19 @@ TEST(RequestEncoding, ReadPropertyLocalAndRouted) {
     const Case cases[] = {
         {"present-value of analog-value 1", Address::ipv4(kDeviceIp, 47808), 2, 1, 85, kArrayAll,
          "81 0a 00 11 01 04 00 05 01 0c 0c 00 80 00 01 19 55"},
-        {"object-list with instance -1 (cut to 4194303)", Address::ipv4(kDeviceIp, 47808), 8, 0xFFFFFFFF, 76,
-         kArrayAll, "81 0a 00 11 01 04 00 05 01 0c 0c 02 3f ff ff 19 4c"},
+        {"object-list with instance -1 (cut to 4194303)", Address::ipv4(kDeviceIp, 47808), 8,
+         0xFFFFFFFF, 76, kArrayAll, "81 0a 00 11 01 04 00 05 01 0c 0c 02 3f ff ff 19 4c"},
         {"array index 3 of a property above 255", Address::ipv4(kDeviceIp, 47808), 8, 1234, 371, 3,
          "81 0a 00 14 01 04 00 05 01 0c 0c 02 00 04 d2 1a 01 73 29 03"},
-        {"device behind router: DNET 5, DADR 6 octets, hop count 255", routed(5, hex("7f 00 00 01 ba c1")), 2, 1,
-         85, kArrayAll, "81 0a 00 1b 01 24 00 05 06 7f 00 00 01 ba c1 ff 00 05 01 0c 0c 00 80 00 01 19 55"},
+        {"device behind router: DNET 5, DADR 6 octets, hop count 255",
+         routed(5, hex("7f 00 00 01 ba c1")), 2, 1, 85, kArrayAll,
+         "81 0a 00 1b 01 24 00 05 06 7f 00 00 01 ba c1 ff 00 05 01 0c 0c 00 80 00 01 19 55"},
     };
     for (const Case& c : cases) {
         Wire w;
         w.stack.add_binding(1234, 1476, c.dest);
-        EXPECT_EQ(w.stack.send_read_property(1234, c.type, c.instance, c.property, c.index), 1) << c.name;
+        EXPECT_EQ(w.stack.send_read_property(1234, c.type, c.instance, c.property, c.index), 1)
+            << c.name;
         EXPECT_EQ(w.last(), to_hex(hex(c.wire))) << c.name;
         std::uint32_t ip;
         std::uint16_t port;
@@ -108,17 +112,20 @@ TEST(RequestEncoding, WritePropertyWithPriorityAndArrayIndex) {
         const char* apdu;
     };
     const Case cases[] = {
-        {"priority 16, whole property", 16, kArrayAll, "00 05 01 0f 0c 00 80 00 01 19 55 3e 44 41 ac 00 00 3f 49 10"},
-        {"no priority, index 2", 0, 2, "00 05 01 0f 0c 00 80 00 01 19 55 29 02 3e 44 41 ac 00 00 3f"},
+        {"priority 16, whole property", 16, kArrayAll,
+         "00 05 01 0f 0c 00 80 00 01 19 55 3e 44 41 ac 00 00 3f 49 10"},
+        {"no priority, index 2", 0, 2,
+         "00 05 01 0f 0c 00 80 00 01 19 55 29 02 3e 44 41 ac 00 00 3f"},
         {"priority 1", 1, kArrayAll, "00 05 01 0f 0c 00 80 00 01 19 55 3e 44 41 ac 00 00 3f 49 01"},
     };
     for (const Case& c : cases) {
         Wire w;
         w.stack.add_binding(1234, 1476, Address::ipv4(kDeviceIp, 47808));
-        ASSERT_EQ(w.stack.send_write_property(1234, 2, 1, 85, real_21_5, c.priority, c.index), 1) << c.name;
+        ASSERT_EQ(w.stack.send_write_property(1234, 2, 1, 85, real_21_5, c.priority, c.index), 1)
+            << c.name;
         const auto apdu = hex(c.apdu);
-        std::vector<std::uint8_t> expected = {0x81, 0x0a, 0x00, static_cast<std::uint8_t>(6 + apdu.size()), 0x01,
-                                              0x04};
+        std::vector<std::uint8_t> expected = {
+            0x81, 0x0a, 0x00, static_cast<std::uint8_t>(6 + apdu.size()), 0x01, 0x04};
         expected.insert(expected.end(), apdu.begin(), apdu.end());
         EXPECT_EQ(w.last(), to_hex(expected)) << c.name;
     }
@@ -174,7 +181,8 @@ TEST(NpduDecode, LocalRoutedAndBroadcastHeaders) {
     const Case cases[] = {
         {"local", "01 00 10 08", 0, 0, 0, "", false, 2},
         {"local, expecting reply, urgent", "01 05 00 05 01 0c", 0, 0, 0, "", true, 2},
-        {"from network 5", "01 08 00 05 06 7f 00 00 01 ba c1 10 00", 0, 0, 5, "7f 00 00 01 ba c1", false, 11},
+        {"from network 5", "01 08 00 05 06 7f 00 00 01 ba c1 10 00", 0, 0, 5, "7f 00 00 01 ba c1",
+         false, 11},
         {"global broadcast", "01 20 ff ff 00 ff 10 08", 0xFFFF, 0, 0, "", false, 6},
         {"routed both ways", "01 28 00 07 01 22 00 05 01 09 fe 10 08", 7, 1, 5, "09", false, 11},
     };
@@ -187,7 +195,8 @@ TEST(NpduDecode, LocalRoutedAndBroadcastHeaders) {
         EXPECT_EQ(dest.net, c.dnet) << c.name;
         EXPECT_EQ(dest.len, c.dlen) << c.name;
         EXPECT_EQ(src.net, c.snet) << c.name;
-        EXPECT_EQ(to_hex(std::vector<std::uint8_t>(src.adr.begin(), src.adr.begin() + src.len)), to_hex(hex(c.sadr)))
+        EXPECT_EQ(to_hex(std::vector<std::uint8_t>(src.adr.begin(), src.adr.begin() + src.len)),
+                  to_hex(hex(c.sadr)))
             << c.name;
         EXPECT_EQ(src.mac_len, 6) << "the data-link MAC stays: " << c.name;
         EXPECT_EQ(d.data_expecting_reply, c.expecting_reply) << c.name;
@@ -197,14 +206,14 @@ TEST(NpduDecode, LocalRoutedAndBroadcastHeaders) {
 
 TEST(NpduDecode, MalformedHeadersFailAndLeaveOutputsAlone) {
     const char* cases[] = {
-        "",                                  // empty
-        "02 00 10 08",                       // version 2
-        "01 08 00 05 00 10 08",              // SLEN 0
-        "01 08 ff ff 01 05 10 08",           // SNET 0xFFFF
-        "01 20 00 00 00 ff 10 08",           // DNET 0
+        "",                                           // empty
+        "02 00 10 08",                                // version 2
+        "01 08 00 05 00 10 08",                       // SLEN 0
+        "01 08 ff ff 01 05 10 08",                    // SNET 0xFFFF
+        "01 20 00 00 00 ff 10 08",                    // DNET 0
         "01 20 00 05 08 01 02 03 04 05 06 07 08 ff",  // DADR longer than we keep
-        "01 80",                             // network message without a type
-        "01 80 80 00",                       // proprietary message without the vendor id
+        "01 80",                                      // network message without a type
+        "01 80 80 00",                                // proprietary message without the vendor id
     };
     for (const char* c : cases) {
         const auto bytes = hex(c);
@@ -243,12 +252,12 @@ TEST(IAmDecode, GoodBoundaryAndBad) {
 
     const IAm untouched{7, 8, 1, 9};
     const char* bad[] = {
-        "c4 00 80 00 01 22 05 c4 91 03 21 00",     // not a device object
-        "c4 02 00 04 d2 23 01 00 00 91 03 21 00",  // max APDU over 16 bits
-        "c4 02 00 04 d2 22 05 c4 91 04 21 00",     // segmentation 4 does not exist
+        "c4 00 80 00 01 22 05 c4 91 03 21 00",        // not a device object
+        "c4 02 00 04 d2 23 01 00 00 91 03 21 00",     // max APDU over 16 bits
+        "c4 02 00 04 d2 22 05 c4 91 04 21 00",        // segmentation 4 does not exist
         "c4 02 00 04 d2 22 05 c4 91 03 23 01 00 00",  // vendor id over 16 bits
-        "c4 02 00 04 d2 22 05 c4 21 03 21 00",     // segmentation as unsigned
-        "c3 02 00 04 22 05 c4 91 03 21 00",        // object id of 3 octets
+        "c4 02 00 04 d2 22 05 c4 21 03 21 00",        // segmentation as unsigned
+        "c3 02 00 04 22 05 c4 91 03 21 00",           // object id of 3 octets
     };
     for (const char* c : bad) {
         out = untouched;
@@ -257,7 +266,8 @@ TEST(IAmDecode, GoodBoundaryAndBad) {
     }
     const auto good = hex("c4 02 00 04 d2 22 05 c4 91 03 22 03 e7");
     for (std::size_t n = 0; n < good.size(); ++n) {
-        EXPECT_FALSE(decode_i_am(std::span<const std::uint8_t>(good.data(), n), out)) << "truncated at " << n;
+        EXPECT_FALSE(decode_i_am(std::span<const std::uint8_t>(good.data(), n), out))
+            << "truncated at " << n;
     }
 }
 
@@ -268,9 +278,9 @@ TEST(WhoIsDecode, RangeForms) {
     ASSERT_TRUE(decode_who_is(hex("09 00 1b 3f ff ff"), range));
     ASSERT_TRUE(range.has_value());
     EXPECT_EQ(range->high, 4194303u);
-    EXPECT_FALSE(decode_who_is(hex("09 05"), range));                 // low without high
-    EXPECT_FALSE(decode_who_is(hex("19 05 09 01"), range));           // limits swapped in order
-    EXPECT_FALSE(decode_who_is(hex("09 00 1b 40 00 00"), range));     // high beyond 22 bits
+    EXPECT_FALSE(decode_who_is(hex("09 05"), range));              // low without high
+    EXPECT_FALSE(decode_who_is(hex("19 05 09 01"), range));        // limits swapped in order
+    EXPECT_FALSE(decode_who_is(hex("09 00 1b 40 00 00"), range));  // high beyond 22 bits
 }
 
 TEST(ReadPropertyAckDecode, ValueSpanIndexAndFailures) {
@@ -291,10 +301,10 @@ TEST(ReadPropertyAckDecode, ValueSpanIndexAndFailures) {
 
     const ReadPropertyAck before = ack;
     const char* bad[] = {
-        "0c 00 80 00 01 19 55 3e 44 41 ac 00 00",     // no closing tag
-        "0c 00 80 00 01 19 55 44 41 ac 00 00 3f",     // no opening tag
-        "0c 00 80 00 01 3e 44 41 ac 00 00 3f",        // no property
-        "1c 00 80 00 01 19 55 3e 44 41 ac 00 00 3f",  // object id under tag 1
+        "0c 00 80 00 01 19 55 3e 44 41 ac 00 00",                 // no closing tag
+        "0c 00 80 00 01 19 55 44 41 ac 00 00 3f",                 // no opening tag
+        "0c 00 80 00 01 3e 44 41 ac 00 00 3f",                    // no property
+        "1c 00 80 00 01 19 55 3e 44 41 ac 00 00 3f",              // object id under tag 1
         "0c 00 80 00 01 19 55 2d 05 01 02 03 04 05 3e 21 01 3f",  // index of 5 octets
     };
     for (const char* c : bad) {
@@ -303,7 +313,8 @@ TEST(ReadPropertyAckDecode, ValueSpanIndexAndFailures) {
     }
     const auto good = hex("0c 00 80 00 01 19 55 29 02 3e 44 41 ac 00 00 3f");
     for (std::size_t n = 0; n < good.size(); ++n) {
-        EXPECT_FALSE(decode_read_property_ack(std::span<const std::uint8_t>(good.data(), n), ack)) << n;
+        EXPECT_FALSE(decode_read_property_ack(std::span<const std::uint8_t>(good.data(), n), ack))
+            << n;
     }
 }
 

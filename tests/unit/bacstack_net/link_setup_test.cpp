@@ -1,8 +1,7 @@
 // Opening the data link: environment parsing, default route, and the messages a failed
 // open gives (through socket calls made to fail on purpose), plus one real open on lo.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
@@ -52,9 +51,9 @@ TEST(LinkEnvironment, DefaultsAndCFormNumbersCutToWidth) {
     EXPECT_EQ(s.apdu_retries, 1);
     EXPECT_EQ(s.first_invoke_id, 1) << "256 cuts to 0, which means 1";
 
-    ASSERT_TRUE(read_link_environment(env({{"BACNET_IP_BROADCAST_BIND_ADDR", "not an address"},
-                                           {"BACNET_APDU_TIMEOUT", "010"}}),
-                                      s, error));
+    ASSERT_TRUE(read_link_environment(
+        env({{"BACNET_IP_BROADCAST_BIND_ADDR", "not an address"}, {"BACNET_APDU_TIMEOUT", "010"}}),
+        s, error));
     EXPECT_EQ(s.broadcast_bind, 0xFFFFFFFFu);
     EXPECT_EQ(s.apdu_timeout, 8) << "leading zero: octal";
 }
@@ -71,10 +70,11 @@ TEST(LinkEnvironment, OnlyBacnetIpIsAccepted) {
 
 TEST(LinkEnvironment, DefaultRouteInterfaceFromTheRouteTable) {
     const std::string path = ::testing::TempDir() + "route";
-    std::ofstream(path) << "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-                           "eth1\t004E0A0A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
-                           "wlan0\t00000000\t0100A8C0\t0002\t0\t0\t600\t00000000\t0\t0\t0\n"  // down
-                           "eth0\t00000000\t0100A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n";
+    std::ofstream(path)
+        << "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+           "eth1\t004E0A0A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+           "wlan0\t00000000\t0100A8C0\t0002\t0\t0\t600\t00000000\t0\t0\t0\n"  // down
+           "eth0\t00000000\t0100A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n";
     EXPECT_EQ(default_route_interface(path), "eth0");
     std::ofstream(path) << "Iface\tDestination\tGateway\n";
     EXPECT_EQ(default_route_interface(path), "");
@@ -105,7 +105,7 @@ TEST(LinkOpen, FromTheEnvironmentReportsOnStandardErrorAndReturnsFalse) {
 
 // Pretends interface "eth7" has 10.78.0.10/24 and can fail any one call.
 class FakeCalls : public SocketCalls {
-public:
+  public:
     std::string fail;  // name of the call that fails
     int fail_errno = 0;
     bool no_netmask = false;
@@ -152,9 +152,11 @@ TEST(LinkOpen, FailuresNameTheInterfaceAndTheReason) {
         {"no such interface", "eth9", "", 0,
          "BACnet/IP: cannot open the data link on interface eth9: no such interface"},
         {"no IPv4 address", "eth7", "ioctl", EADDRNOTAVAIL,
-         "BACnet/IP: cannot open the data link on interface eth7: no IPv4 address (Cannot assign requested address)"},
+         "BACnet/IP: cannot open the data link on interface eth7: no IPv4 address (Cannot assign "
+         "requested address)"},
         {"port taken", "eth7", "bind", EADDRINUSE,
-         "BACnet/IP: cannot open the data link on interface eth7: bind port 47808: Address already in use"},
+         "BACnet/IP: cannot open the data link on interface eth7: bind port 47808: Address already "
+         "in use"},
         {"no sockets left", "eth7", "socket", EMFILE,
          "BACnet/IP: cannot open the data link on interface eth7: socket: Too many open files"},
     };
@@ -169,7 +171,8 @@ TEST(LinkOpen, FailuresNameTheInterfaceAndTheReason) {
         EXPECT_FALSE(stack.open_datalink(s, error, calls)) << c.name;
         EXPECT_EQ(error, c.message) << c.name;
         EXPECT_FALSE(stack.has_datalink()) << c.name;
-        for (int fd : calls.opened) EXPECT_EQ(fcntl(fd, F_GETFD), -1) << "descriptor left open: " << c.name;
+        for (int fd : calls.opened)
+            EXPECT_EQ(fcntl(fd, F_GETFD), -1) << "descriptor left open: " << c.name;
     }
     FakeCalls calls;
     Stack stack;
@@ -177,7 +180,8 @@ TEST(LinkOpen, FailuresNameTheInterfaceAndTheReason) {
     const std::string empty_routes = ::testing::TempDir() + "empty-routes";
     std::ofstream(empty_routes) << "Iface\tDestination\n";
     EXPECT_FALSE(stack.open_datalink(LinkSettings{}, error, calls, empty_routes));
-    EXPECT_EQ(error, "BACnet/IP: no interface: BACNET_IFACE is not set and there is no default route");
+    EXPECT_EQ(error,
+              "BACnet/IP: no interface: BACNET_IFACE is not set and there is no default route");
 }
 
 TEST(LinkOpen, AddressesComeFromTheInterface) {
@@ -213,7 +217,7 @@ TEST(LinkOpen, AddressesComeFromTheInterface) {
 // Feeds one datagram with a given destination address through recvmsg, and records
 // the receive timeouts set and the source address asked for on send.
 class ScriptedCalls : public FakeCalls {
-public:
+  public:
     std::optional<std::uint32_t> next_dest;  // nullopt: no destination information
     int last_flags = 0;
     int timeouts_set = 0;
@@ -247,7 +251,8 @@ public:
         return sizeof datagram;
     }
     ssize_t sendmsg(int, const msghdr& msg, int) override {
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(const_cast<msghdr*>(&msg), c)) {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr;
+             c = CMSG_NXTHDR(const_cast<msghdr*>(&msg), c)) {
             in_pktinfo info;
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
             send_source = ntohl(info.ipi_spec_dst.s_addr);
@@ -257,7 +262,8 @@ public:
 };
 
 TEST(UdpReceive, DestinationDecidesUnicastBroadcastOrNotOurs) {
-    constexpr std::uint32_t own = 0x0A4E000A, subnet = 0x0A4E00FF, other = 0x0A4E0015, all = 0xFFFFFFFF;
+    constexpr std::uint32_t own = 0x0A4E000A, subnet = 0x0A4E00FF, other = 0x0A4E0015,
+                            all = 0xFFFFFFFF;
     enum Seen { Unicast, Broadcast, Dropped };
     struct Case {
         std::uint32_t broadcast_bind;
@@ -265,10 +271,12 @@ TEST(UdpReceive, DestinationDecidesUnicastBroadcastOrNotOurs) {
         Seen seen;
     };
     const Case cases[] = {
-        {subnet, own, Unicast},      {subnet, subnet, Broadcast}, {subnet, other, Dropped},
-        {subnet, all, Dropped},      {subnet, std::nullopt, Dropped},
-        {0, all, Broadcast},         {0, other, Broadcast},       {0, own, Unicast},
-        {own, subnet, Dropped},      {all, all, Broadcast},       {all, subnet, Dropped},
+        {subnet, own, Unicast},          {subnet, subnet, Broadcast},
+        {subnet, other, Dropped},        {subnet, all, Dropped},
+        {subnet, std::nullopt, Dropped}, {0, all, Broadcast},
+        {0, other, Broadcast},           {0, own, Unicast},
+        {own, subnet, Dropped},          {all, all, Broadcast},
+        {all, subnet, Dropped},
     };
     for (const Case& c : cases) {
         ScriptedCalls calls;
@@ -316,7 +324,8 @@ TEST(LinkOpen, RealSocketsOnLoopbackTalkToEachOther) {
     ASSERT_TRUE(a.open_datalink(s, error)) << error;
     // b needs a known port: try a few in the dynamic range.
     std::uint16_t port = 0;
-    for (std::uint16_t p = 49152 + static_cast<std::uint16_t>(getpid() % 1000); p < 65000; p += 997) {
+    for (std::uint16_t p = 49152 + static_cast<std::uint16_t>(getpid() % 1000); p < 65000;
+         p += 997) {
         s.port = p;
         if (b.open_datalink(s, error)) {
             port = p;

@@ -1,5 +1,7 @@
 // The client as the engine drives it, over the in-memory network: handlers, invoke-id
 // release, routing, Who-Is answers and the transaction wait with stepped time.
+#include "bacstack/stack.hpp"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,7 +10,6 @@
 #include "bacstack/memory_transport.hpp"
 #include "bacstack/read_property.hpp"
 #include "bacstack/reject.hpp"
-#include "bacstack/stack.hpp"
 #include "bacstack/who_is.hpp"
 #include "hex.hpp"
 
@@ -56,7 +57,8 @@ TEST(Dispatch, AnswersReachTheirHandlerAndReleaseTheInvokeIdAfterIt) {
         const char* expect;
     };
     const Case cases[] = {
-        {"complex ack", "30 01 0c 0c 00 80 00 01 19 55 3e 44 41 ac 00 00 3f", "ack 85 44 41 ac 00 00"},
+        {"complex ack", "30 01 0c 0c 00 80 00 01 19 55 3e 44 41 ac 00 00 3f",
+         "ack 85 44 41 ac 00 00"},
         {"error", "50 01 0c 91 02 91 20", "error 2 32"},
         {"reject", "60 01 09", "reject 9"},
         {"abort from the server", "71 01 0a", "abort 10 server"},
@@ -70,30 +72,34 @@ TEST(Dispatch, AnswersReachTheirHandlerAndReleaseTheInvokeIdAfterIt) {
         ASSERT_EQ(id, 1);
         std::string seen;
         bool free_inside = true;
-        cl.stack.set_confirmed_ack_handler(service::kReadProperty, [&](auto service, const Address& src, auto& d) {
-            ReadPropertyAck ack;
-            ASSERT_TRUE(decode_read_property_ack(service, ack));
-            seen = "ack " + std::to_string(ack.property) + " " +
-                   to_hex({ack.application_data.begin(), ack.application_data.end()});
-            EXPECT_EQ(src, Address::ipv4(kDevice.ip, kDevice.port));
-            EXPECT_EQ(d.invoke_id, 1);
-            free_inside = cl.stack.invoke_id_free(id);
-        });
-        cl.stack.set_error_handler(service::kReadProperty, [&](const Address&, std::uint8_t, std::uint32_t cls,
-                                                                std::uint32_t code) {
-            seen = "error " + std::to_string(cls) + " " + std::to_string(code);
-            free_inside = cl.stack.invoke_id_free(id);
-        });
+        cl.stack.set_confirmed_ack_handler(
+            service::kReadProperty, [&](auto service, const Address& src, auto& d) {
+                ReadPropertyAck ack;
+                ASSERT_TRUE(decode_read_property_ack(service, ack));
+                seen = "ack " + std::to_string(ack.property) + " " +
+                       to_hex({ack.application_data.begin(), ack.application_data.end()});
+                EXPECT_EQ(src, Address::ipv4(kDevice.ip, kDevice.port));
+                EXPECT_EQ(d.invoke_id, 1);
+                free_inside = cl.stack.invoke_id_free(id);
+            });
+        cl.stack.set_error_handler(
+            service::kReadProperty,
+            [&](const Address&, std::uint8_t, std::uint32_t cls, std::uint32_t code) {
+                seen = "error " + std::to_string(cls) + " " + std::to_string(code);
+                free_inside = cl.stack.invoke_id_free(id);
+            });
         cl.stack.set_reject_handler([&](const Address&, std::uint8_t, std::uint8_t reason) {
             seen = "reject " + std::to_string(reason);
             free_inside = cl.stack.invoke_id_free(id);
         });
-        cl.stack.set_abort_handler([&](const Address&, std::uint8_t, std::uint8_t reason, bool server) {
-            seen = "abort " + std::to_string(reason) + (server ? " server" : " client");
-            free_inside = cl.stack.invoke_id_free(id);
-        });
+        cl.stack.set_abort_handler(
+            [&](const Address&, std::uint8_t, std::uint8_t reason, bool server) {
+                seen = "abort " + std::to_string(reason) + (server ? " server" : " client");
+                free_inside = cl.stack.invoke_id_free(id);
+            });
         const auto apdu = hex(c.apdu);
-        std::vector<std::uint8_t> frame = {0x81, 0x0a, 0x00, static_cast<std::uint8_t>(6 + apdu.size()), 0x01, 0x00};
+        std::vector<std::uint8_t> frame = {
+            0x81, 0x0a, 0x00, static_cast<std::uint8_t>(6 + apdu.size()), 0x01, 0x00};
         frame.insert(frame.end(), apdu.begin(), apdu.end());
         cl.deliver(to_hex(frame));
         EXPECT_EQ(seen, c.expect) << c.name;
@@ -111,10 +117,11 @@ TEST(Dispatch, SimpleAckEndsOnlyServicesAcknowledgedThatWay) {
     const std::uint8_t write = cl.stack.send_write_property(1234, 4, 2, 85, value, 16, kArrayAll);
     const std::uint8_t read = cl.stack.send_read_property(1234, 4, 2, 85, kArrayAll);
     int acks = 0;
-    cl.stack.set_confirmed_simple_ack_handler(service::kWriteProperty, [&](const Address&, std::uint8_t id) {
-        EXPECT_EQ(id, write);
-        ++acks;
-    });
+    cl.stack.set_confirmed_simple_ack_handler(service::kWriteProperty,
+                                              [&](const Address&, std::uint8_t id) {
+                                                  EXPECT_EQ(id, write);
+                                                  ++acks;
+                                              });
     cl.deliver("81 0a 00 09 01 00 20 02 0c");  // a Simple-ACK "for ReadProperty": meaningless
     EXPECT_FALSE(cl.stack.invoke_id_free(read));
     cl.deliver("81 0a 00 09 01 00 20 01 0f");
@@ -138,17 +145,20 @@ TEST(Dispatch, AckWithAForeignInvokeIdStillReachesTheHandler) {
 TEST(Dispatch, ConfirmedRequestsToUs) {
     Client cl;
     std::vector<std::string> seen;
-    cl.stack.set_unrecognized_service_handler([&](auto service, const Address& src, const ConfirmedServiceData& d) {
-        seen.push_back("unrecognized " + std::to_string(d.service_choice) + " id " + std::to_string(d.invoke_id) +
-                       " from " + to_string(src) + " data " + to_hex({service.begin(), service.end()}));
-    });
+    cl.stack.set_unrecognized_service_handler(
+        [&](auto service, const Address& src, const ConfirmedServiceData& d) {
+            seen.push_back("unrecognized " + std::to_string(d.service_choice) + " id " +
+                           std::to_string(d.invoke_id) + " from " + to_string(src) + " data " +
+                           to_hex({service.begin(), service.end()}));
+        });
     cl.stack.set_confirmed_handler(20, [&](auto, const Address&, const ConfirmedServiceData& d) {
         seen.push_back("reinitialize id " + std::to_string(d.invoke_id));
     });
-    cl.deliver("81 0a 00 11 01 04 00 05 07 0c 0c 02 00 00 01 19 4d");      // ReadProperty, no handler
-    cl.deliver("81 0a 00 0c 01 04 00 05 08 14 09 00", kRouter);          // reinitialize-device, handled
-    cl.deliver("81 0a 00 0e 01 04 08 05 09 00 04 0c 0c 02", kDevice);    // segmented: dropped
-    cl.deliver("81 0b 00 11 01 04 00 05 0a 0c 0c 02 00 00 01 19 4d", kDevice, true);  // by broadcast: dropped
+    cl.deliver("81 0a 00 11 01 04 00 05 07 0c 0c 02 00 00 01 19 4d");  // ReadProperty, no handler
+    cl.deliver("81 0a 00 0c 01 04 00 05 08 14 09 00", kRouter);  // reinitialize-device, handled
+    cl.deliver("81 0a 00 0e 01 04 08 05 09 00 04 0c 0c 02", kDevice);  // segmented: dropped
+    cl.deliver("81 0b 00 11 01 04 00 05 0a 0c 0c 02 00 00 01 19 4d", kDevice,
+               true);  // by broadcast: dropped
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], "unrecognized 12 id 7 from 10.78.0.11:47808 data 0c 02 00 00 01 19 4d");
     EXPECT_EQ(seen[1], "reinitialize id 8");
@@ -159,8 +169,8 @@ TEST(Dispatch, NetworkLayerMessagesAndOtherNetworksAreIgnored) {
     int i_ams = 0;
     cl.stack.set_unconfirmed_handler(service::kIAm, [&](auto, auto&) { ++i_ams; });
     const std::string i_am = "10 00 c4 02 00 04 d2 22 05 c4 91 03 21 00";
-    cl.deliver("81 0a 00 09 01 80 01 00 05");                           // I-Am-Router-To-Network
-    cl.deliver("81 0a 00 0b 01 80 80 01 04 00 05");                     // proprietary network message
+    cl.deliver("81 0a 00 09 01 80 01 00 05");        // I-Am-Router-To-Network
+    cl.deliver("81 0a 00 0b 01 80 80 01 04 00 05");  // proprietary network message
     cl.deliver("81 0b 00 18 01 20 00 07 00 ff " + i_am, kDevice, true);  // for network 7
     EXPECT_EQ(i_ams, 0);
     cl.deliver("81 0b 00 18 01 20 ff ff 00 ff " + i_am, kDevice, true);  // global broadcast
@@ -185,13 +195,14 @@ TEST(WhoIs, OurInstanceAnswersWhenInRange) {
         Client cl;
         cl.stack.set_unconfirmed_handler(service::kWhoIs, cl.stack.who_is_handler());
         const auto data = hex(c.who_is);
-        std::vector<std::uint8_t> frame = {0x81, 0x0b, 0x00, static_cast<std::uint8_t>(8 + data.size()), 0x01, 0x00,
-                                           0x10, 0x08};
+        std::vector<std::uint8_t> frame = {
+            0x81, 0x0b, 0x00, static_cast<std::uint8_t>(8 + data.size()), 0x01, 0x00, 0x10, 0x08};
         frame.insert(frame.end(), data.begin(), data.end());
         cl.deliver(to_hex(frame), kDevice, true);
         ASSERT_EQ(cl.net->sent.size(), c.answered ? 1u : 0u) << c.who_is;
         if (c.answered) {
-            EXPECT_EQ(cl.sent(0), "81 0b 00 18 01 20 ff ff 00 ff 10 00 c4 02 3f ff ff 22 05 c4 91 03 21 00");
+            EXPECT_EQ(cl.sent(0),
+                      "81 0b 00 18 01 20 ff ff 00 ff 10 00 c4 02 3f ff ff 22 05 c4 91 03 21 00");
         }
     }
 }
@@ -206,8 +217,9 @@ TEST(Routing, RoutedIAmBindsTheRemoteAddressAndRequestsCarryIt) {
         from = src;
     });
     // I-Am of device 5005 on network 5 (SADR 7f 00 00 01 ba c1), relayed by the router.
-    cl.deliver("81 0b 00 1d 01 08 00 05 06 7f 00 00 01 ba c1 10 00 c4 02 00 13 8d 22 01 e0 91 03 21 07", kRouter,
-               true);
+    cl.deliver(
+        "81 0b 00 1d 01 08 00 05 06 7f 00 00 01 ba c1 10 00 c4 02 00 13 8d 22 01 e0 91 03 21 07",
+        kRouter, true);
     ASSERT_TRUE(from.has_value());
     EXPECT_EQ(to_string(*from), "10.78.0.12:47808/5:7F000001BAC1");
     unsigned max_apdu = 0;
@@ -217,13 +229,16 @@ TEST(Routing, RoutedIAmBindsTheRemoteAddressAndRequestsCarryIt) {
     EXPECT_EQ(bound, *from);
     ASSERT_EQ(cl.stack.send_read_property(5005, 8, 5005, 77, kArrayAll), 1);
     EXPECT_EQ(cl.net->sent.back().peer, kRouter);
-    EXPECT_EQ(cl.sent(0), "81 0a 00 1b 01 24 00 05 06 7f 00 00 01 ba c1 ff 00 05 01 0c 0c 02 00 13 8d 19 4d");
+    EXPECT_EQ(cl.sent(0),
+              "81 0a 00 1b 01 24 00 05 06 7f 00 00 01 ba c1 ff 00 05 01 0c 0c 02 00 13 8d 19 4d");
 
     // The answer comes back through the router with the same SNET/SADR and matches the binding.
     std::optional<Address> answered_by;
     cl.stack.set_confirmed_ack_handler(service::kReadProperty,
                                        [&](auto, const Address& src, auto&) { answered_by = src; });
-    cl.deliver("81 0a 00 1e 01 08 00 05 06 7f 00 00 01 ba c1 30 01 0c 0c 02 00 13 8d 19 4d 3e 75 01 00 3f", kRouter);
+    cl.deliver(
+        "81 0a 00 1e 01 08 00 05 06 7f 00 00 01 ba c1 30 01 0c 0c 02 00 13 8d 19 4d 3e 75 01 00 3f",
+        kRouter);
     ASSERT_TRUE(answered_by.has_value());
     EXPECT_EQ(*answered_by, bound);
     EXPECT_TRUE(cl.stack.invoke_id_free(1));
@@ -247,7 +262,8 @@ struct WaitResult {
     enum Outcome { Ended, TsmTimeout, NotBound } outcome;
     int passes = 0;
 };
-WaitResult wait_like_the_engine(Client& cl, std::uint32_t device, std::uint16_t delay, int passes_before_stepping,
+WaitResult wait_like_the_engine(Client& cl, std::uint32_t device, std::uint16_t delay,
+                                int passes_before_stepping,
                                 const std::function<void(int pass)>& each_pass = {}) {
     std::uint8_t invoke_id = 0;
     cl.stack.apdu_timeout_set(delay);
@@ -256,7 +272,8 @@ WaitResult wait_like_the_engine(Client& cl, std::uint32_t device, std::uint16_t 
         if (pass >= passes_before_stepping) cl.stack.timer_milliseconds(delay);
         unsigned max_apdu;
         Address target;
-        if (!cl.stack.bind_request(device, max_apdu, target)) return {WaitResult::NotBound, pass + 1};
+        if (!cl.stack.bind_request(device, max_apdu, target))
+            return {WaitResult::NotBound, pass + 1};
         if (invoke_id == 0) {
             invoke_id = cl.stack.send_read_property(device, 2, 1, 85, kArrayAll);
         } else if (cl.stack.invoke_id_free(invoke_id)) {
@@ -276,7 +293,8 @@ TEST(TransactionWait, SilentDeviceIsSentFourTimesThenFails) {
     const WaitResult r = wait_like_the_engine(cl, 1234, 100, 3);
     EXPECT_EQ(r.outcome, WaitResult::TsmTimeout);
     EXPECT_EQ(cl.net->sent.size(), 4u);
-    for (std::size_t i = 1; i < cl.net->sent.size(); ++i) EXPECT_EQ(cl.sent(i), cl.sent(0)) << "resend " << i;
+    for (std::size_t i = 1; i < cl.net->sent.size(); ++i)
+        EXPECT_EQ(cl.sent(i), cl.sent(0)) << "resend " << i;
     // Three passes before stepping, then four stepping passes: the last marks it failed.
     EXPECT_EQ(r.passes, 3 + 4);
     EXPECT_TRUE(cl.stack.invoke_id_free(1));
@@ -286,9 +304,12 @@ TEST(TransactionWait, LateAnswerAfterAResendEndsTheTransaction) {
     Client cl;
     cl.stack.add_binding(1234, 1476, Address::ipv4(kDevice.ip, kDevice.port));
     bool answered = false;
-    cl.stack.set_confirmed_ack_handler(service::kReadProperty, [&](auto, auto&, auto&) { answered = true; });
+    cl.stack.set_confirmed_ack_handler(service::kReadProperty,
+                                       [&](auto, auto&, auto&) { answered = true; });
     const WaitResult r = wait_like_the_engine(cl, 1234, 100, 0, [&](int pass) {
-        if (pass == 2) cl.net->queue(kDevice, hex("81 0a 00 14 01 00 30 01 0c 0c 00 80 00 01 19 55 3e 21 05 3f"));
+        if (pass == 2)
+            cl.net->queue(kDevice,
+                          hex("81 0a 00 14 01 00 30 01 0c 0c 00 80 00 01 19 55 3e 21 05 3f"));
     });
     EXPECT_EQ(r.outcome, WaitResult::Ended);
     EXPECT_TRUE(answered);

@@ -1,7 +1,7 @@
 // Transaction timing without a clock: the caller's steps alone drive resends and failure.
-#include <gtest/gtest.h>
-
 #include "bacstack/tsm.hpp"
+
+#include <gtest/gtest.h>
 
 using namespace bacstack;
 
@@ -29,9 +29,8 @@ TEST(Tsm, SilentPeerGetsRetriesResendsThenTheIdIsMarkedFailed) {
         {3000, 3, 3000, 4},   // defaults stepped by whole timeouts: 3 resends, 4th call fails
         {3000, 3, 1000, 12},  // 12 s of accumulated stepping
         {3000, 3, 65535, 4},  // a huge step still does one thing per call
-        {500, 1, 500, 2},
-        {100, 0, 100, 1},     // no retries: the first expiry fails
-        {0, 3, 1, 4},         // zero timeout: every call expires
+        {500, 1, 500, 2},    {100, 0, 100, 1},  // no retries: the first expiry fails
+        {0, 3, 1, 4},                           // zero timeout: every call expires
     };
     for (const Case& c : cases) {
         Counted t;
