@@ -2,16 +2,15 @@
 // a fifth of them with two converted topics) read and written by read_config, against a
 // target of one second. For comparison it also times a few hundred inserts the way they
 // would run without the rebuild transaction (one autocommit, one disk sync each).
+#include <spdlog/spdlog.h>
 #include <stdlib.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <string>
-
 #include <nlohmann/json.hpp>
-#include <spdlog/spdlog.h>
+#include <string>
 
 #include "config/read_config.hpp"
 
@@ -28,9 +27,12 @@ constexpr int kUnbatchedInserts = 300;
 json make_config() {
     json channels = json::array();
     for (int i = 0; i < kChannels; ++i) {
-        json ch = {{"name", "ch" + std::to_string(i)}, {"object_number", i},
-                   {"scale", 1}, {"value_type", i % 2 ? "analog-value" : "binary-input"},
-                   {"tag", "real"}, {"read_only", i % 3 == 0}};
+        json ch = {{"name", "ch" + std::to_string(i)},
+                   {"object_number", i},
+                   {"scale", 1},
+                   {"value_type", i % 2 ? "analog-value" : "binary-input"},
+                   {"tag", "real"},
+                   {"read_only", i % 3 == 0}};
         if (i % 5 == 0) {
             ch["on_read"] = {{{"topic", "f"}, {"converter_read", "value * 9 / 5 + 32"}},
                              {{"topic", "k"}, {"converter_read", "value + 273.15"}}};
@@ -44,8 +46,13 @@ json make_config() {
     return {{"log", json::object()},
             {"ports",
              {{{"connection",
-                {{"type", "bacnet"}, {"enabled", true}, {"bacnet_iface", "bench0"},
-                 {"poll_interval", 1000}, {"timeout", 1000}, {"timeout_tsm", 100}, {"delay", 10}}},
+                {{"type", "bacnet"},
+                 {"enabled", true},
+                 {"bacnet_iface", "bench0"},
+                 {"poll_interval", 1000},
+                 {"timeout", 1000},
+                 {"timeout_tsm", 100},
+                 {"delay", 10}}},
                {"devices", devices},
                {"parameters", {{{"cname", "c"}, {"config", {{"channels", channels}}}}}}}}}};
 }

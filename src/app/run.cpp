@@ -1,10 +1,10 @@
+#include <fmt/format.h>
+#include <spdlog/spdlog.h>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
-
-#include <fmt/format.h>
-#include <spdlog/spdlog.h>
 
 #include "app/command_line.hpp"
 #include "cache/database.hpp"

@@ -1,14 +1,13 @@
 #include "cache/database.hpp"
 
-#include <algorithm>
-#include <chrono>
-#include <thread>
-
-#include <sqlite3.h>
-
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Exception.h>
 #include <SQLiteCpp/Statement.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "logging/logging.hpp"
 
@@ -69,8 +68,8 @@ DatabaseBacnet::~DatabaseBacnet() = default;
 
 int DatabaseBacnet::create_database(const std::string& path) {
     try {
-        auto opened = std::make_unique<SQLite::Database>(
-            path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        auto opened =
+            std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
         connection = std::move(opened);
         connection->exec(kCreateDevices);
         connection->exec(kCreateObjects);

@@ -16,7 +16,7 @@ class Database;
 }
 
 class DatabaseBacnet {
-public:
+  public:
     DatabaseBacnet();
     ~DatabaseBacnet();
     DatabaseBacnet(const DatabaseBacnet&) = delete;
@@ -40,13 +40,13 @@ public:
     // guard ends, whatever happened meanwhile, so the rows written before a failure stay
     // exactly as they would in autocommit mode; only the per-insert disk syncs are saved.
     class Batch {
-    public:
+      public:
         explicit Batch(DatabaseBacnet& owner);
         ~Batch();
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
 
-    private:
+      private:
         // Not owned; null when BEGIN failed. create_database must not run while a Batch lives.
         SQLite::Database* connection_ = nullptr;
     };
@@ -68,7 +68,7 @@ public:
     // The parameter whose request is in progress; set and read under the engine's lock.
     Parameter* current = nullptr;
 
-private:
+  private:
     struct ListChoice;
     ListChoice choose(DeviceFilter filter);
     bool listed(std::uint32_t device_id);

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-
 // One converted value topic and the converter script that produces its payload.
 struct ConvertedTopic {
     std::string topic;
@@ -26,7 +25,7 @@ struct Parameter {
     std::string tag;  // application tag name used for writes; empty when none
     bool read_only = false;
     std::uint32_t property = 0;
-    std::string topic_out;              // empty when the parameter has converted topics
+    std::string topic_out;               // empty when the parameter has converted topics
     std::vector<ConvertedTopic> topics;  // loaded only when topic_out is empty
     std::string topic_in;
     std::string topic_error;

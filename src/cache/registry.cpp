@@ -1,10 +1,10 @@
 // The registry half of DatabaseBacnet: use-counted device lists and per-device parameter
 // lists loaded from the cache.
-#include <string_view>
-
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Exception.h>
 #include <SQLiteCpp/Statement.h>
+
+#include <string_view>
 
 #include "cache/database.hpp"
 #include "logging/logging.hpp"

@@ -1,15 +1,14 @@
 #include "logging/append_file_sink.hpp"
 
 #include <fcntl.h>
+#include <fmt/format.h>
+#include <spdlog/common.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-
-#include <fmt/format.h>
-#include <spdlog/common.h>
 
 namespace logging {
 

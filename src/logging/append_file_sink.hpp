@@ -3,28 +3,28 @@
 // the image that replaces the gateway after a configuration change.
 #pragma once
 
+#include <spdlog/sinks/base_sink.h>
+
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include <spdlog/sinks/base_sink.h>
-
 namespace logging {
 
 class AppendFileSink final : public spdlog::sinks::base_sink<std::mutex> {
-public:
+  public:
     // Creates the missing directories of `path` and opens it for appending, close-on-exec.
     // On failure returns null and puts a message naming the path and the reason in `error`.
     static std::shared_ptr<AppendFileSink> open(const std::string& path, std::string& error);
 
     const std::string& path() const { return path_; }
 
-protected:
+  protected:
     void sink_it_(const spdlog::details::log_msg& msg) override;
     void flush_() override;
 
-private:
+  private:
     struct FileCloser {
         void operator()(std::FILE* f) const noexcept { std::fclose(f); }
     };

@@ -1,12 +1,12 @@
 #include "logging/logging.hpp"
 
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/spdlog.h>
+
 #include <chrono>
 #include <map>
 #include <mutex>
 #include <vector>
-
-#include <spdlog/sinks/stdout_color_sinks.h>
-#include <spdlog/spdlog.h>
 
 #include "logging/append_file_sink.hpp"
 

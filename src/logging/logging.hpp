@@ -2,12 +2,12 @@
 // uses to fetch its named logger.
 #pragma once
 
+#include <spdlog/logger.h>
+
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <spdlog/logger.h>
 
 namespace logging {
 

@@ -1,7 +1,10 @@
 // The quillon binary end to end: command line, configuration loading, cache rebuild and
 // log files. Runs that write under /var/morvel/quillon or /var/log/quillon happen in a
 // private mount namespace where those paths are temporary directories.
+#include <SQLiteCpp/Database.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -17,10 +20,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <SQLiteCpp/Database.h>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 extern char** environ;
 
@@ -54,7 +53,7 @@ std::vector<std::string> messages(const std::string& console) {
 
 // One run of a child process with its output in files; killed when the object ends.
 class Child {
-public:
+  public:
     Child(const std::vector<std::string>& args, const fs::path& out_dir) : dir_(out_dir) {
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -99,7 +98,7 @@ public:
     std::string out() const { return read_file(dir_ / "stdout"); }
     std::string err() const { return read_file(dir_ / "stderr"); }
 
-private:
+  private:
     fs::path dir_;
     pid_t pid_ = -1;
     std::optional<int> status_;
@@ -124,7 +123,7 @@ std::optional<long long> count_rows(const fs::path& db, const std::string& table
 }
 
 class BinaryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "quillon-bin-XXXXXX").string();
         dir = ::mkdtemp(pattern.data());
@@ -143,9 +142,14 @@ protected:
         std::string script =
             "mount -t tmpfs tmpfs /var || exit 97\n"
             "mkdir -p /var/morvel/quillon /var/log/quillon || exit 97\n"
-            "mount --bind '" + (dir / "db").string() + "' /var/morvel/quillon || exit 97\n"
-            "mount --bind '" + (dir / "log").string() + "' /var/log/quillon || exit 97\n"
-            "exec '" + kBinary + "'";
+            "mount --bind '" +
+            (dir / "db").string() +
+            "' /var/morvel/quillon || exit 97\n"
+            "mount --bind '" +
+            (dir / "log").string() +
+            "' /var/log/quillon || exit 97\n"
+            "exec '" +
+            kBinary + "'";
         for (const std::string& a : args) script += " '" + a + "'";
         return {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script};
     }
@@ -160,15 +164,15 @@ protected:
     fs::path dir;
 };
 
-#define REQUIRE_NAMESPACES()                                                              \
-    if (!namespaces_available()) {                                                        \
+#define REQUIRE_NAMESPACES()                                                            \
+    if (!namespaces_available()) {                                                      \
         GTEST_SKIP() << "no private mount namespace (needs root and unshare): skipped"; \
     }
 
 TEST_F(BinaryTest, MissingValuesEndWithStatusOneAndNoOutput) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{kBinary, "-c"}, {kBinary, "-c", "a.json", "-l"},
-          {kBinary, "-l", "a.log", "-c"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{kBinary, "-c"},
+                                                 {kBinary, "-c", "a.json", "-l"},
+                                                 {kBinary, "-l", "a.log", "-c"}}) {
         Child child(args, dir / "out");
         EXPECT_EQ(child.wait_exit(10s), 1);
         EXPECT_EQ(child.out(), "");
@@ -202,7 +206,9 @@ TEST_F(BinaryTest, TheExampleLoadsRebuildsTheCacheAndIdles) {
 
     // Every descriptor of the running program is close-on-exec (it re-executes itself).
     ASSERT_TRUE(eventually(
-        [&] { return fs::read_symlink("/proc/" + std::to_string(child.pid()) + "/exe") == kBinary; },
+        [&] {
+            return fs::read_symlink("/proc/" + std::to_string(child.pid()) + "/exe") == kBinary;
+        },
         10s));
     const fs::path fds = "/proc/" + std::to_string(child.pid()) + "/fdinfo";
     int checked = 0;
@@ -211,16 +217,15 @@ TEST_F(BinaryTest, TheExampleLoadsRebuildsTheCacheAndIdles) {
         const std::string info = read_file(entry.path());
         std::smatch m;
         ASSERT_TRUE(std::regex_search(info, m, std::regex(R"(flags:\s*([0-7]+))"))) << info;
-        EXPECT_TRUE(std::stoul(m[1].str(), nullptr, 8) & O_CLOEXEC)
-            << fs::read_symlink("/proc/" + std::to_string(child.pid()) + "/fd/" +
-                                entry.path().filename().string());
+        EXPECT_TRUE(std::stoul(m[1].str(), nullptr, 8) & O_CLOEXEC) << fs::read_symlink(
+            "/proc/" + std::to_string(child.pid()) + "/fd/" + entry.path().filename().string());
         ++checked;
     }
     EXPECT_GE(checked, 2);  // at least the cache and the log file
 
     EXPECT_EQ(child.out(), "");  // a complete configuration: no message
     EXPECT_EQ(child.err(), "");
-    EXPECT_EQ(read_file(log), "kept\n");  // opened for appending
+    EXPECT_EQ(read_file(log), "kept\n");     // opened for appending
     EXPECT_TRUE(fs::is_empty(dir / "log"));  // "-l" chose the log file
 }
 

@@ -1,9 +1,9 @@
-#include <string>
-#include <vector>
+#include "app/command_line.hpp"
 
 #include <gtest/gtest.h>
 
-#include "app/command_line.hpp"
+#include <string>
+#include <vector>
 
 namespace {
 

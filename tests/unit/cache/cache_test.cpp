@@ -1,18 +1,16 @@
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
-
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
-
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "cache/database.hpp"
 #include "support.hpp"
@@ -42,7 +40,7 @@ Parameter make_parameter(const std::string& name, std::uint32_t instance,
 }
 
 class CacheTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(db.create_database(path), 0); }
 
     // A second, independent connection sees only what has been committed.
@@ -73,8 +71,9 @@ TEST_F(CacheTest, ADeviceIdIsInsertedOnceAndTheFirstRowWins) {
     DeviceAddress address;
     db.update(7, true, 480, 260, address);
     db.insert(7u, false, "second");
-    EXPECT_EQ(rows("SELECT id, active, name, max_apdu, vendor FROM devices"),
-              (std::vector<std::vector<std::optional<std::string>>>{{"7", "1", "first", "480", "260"}}));
+    EXPECT_EQ(
+        rows("SELECT id, active, name, max_apdu, vendor FROM devices"),
+        (std::vector<std::vector<std::optional<std::string>>>{{"7", "1", "first", "480", "260"}}));
     EXPECT_THAT(log.take(), IsEmpty());
 }
 
@@ -121,10 +120,10 @@ TEST_F(CacheTest, UnsignedValuesAreStoredAsNonNegativeIntegers) {
     db.insert(4294967295u, false, "max id");
     DeviceAddress address;
     db.update(4294967295u, true, 4294967294u, 65535, address);
-    EXPECT_EQ(rows("SELECT device, instance, object_type, property, typeof(instance) FROM objects")
-                  .at(0),
-              (std::vector<std::optional<std::string>>{"-5", "4000000000", "4000000001",
-                                                       "4000000002", "integer"}));
+    EXPECT_EQ(
+        rows("SELECT device, instance, object_type, property, typeof(instance) FROM objects").at(0),
+        (std::vector<std::optional<std::string>>{"-5", "4000000000", "4000000001", "4000000002",
+                                                 "integer"}));
     EXPECT_EQ(one("SELECT id || ' ' || max_apdu || ' ' || vendor FROM devices"),
               "4294967295 4294967294 65535");
 }

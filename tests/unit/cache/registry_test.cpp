@@ -1,3 +1,6 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <barrier>
@@ -7,9 +10,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "cache/database.hpp"
 #include "support.hpp"
@@ -37,7 +37,7 @@ Parameter make_parameter(const std::string& name, std::uint32_t instance) {
 
 // Devices 1 and 2 active with three parameters each, device 3 inactive without any.
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(db.create_database(dir.file("cache.db")), 0);
         for (std::uint32_t id : {1u, 2u, 3u}) {
@@ -73,11 +73,14 @@ TEST_F(RegistryTest, DeviceListsAreCountedPerFilterWithTheirMessages) {
     };
     const auto odd = static_cast<DeviceFilter>(3);
     const Step steps[] = {
-        {load(DeviceFilter::Active), "info АКТИВНЫЕ устройства загружены [1] в количестве 2", 2, 0, 0},
+        {load(DeviceFilter::Active), "info АКТИВНЫЕ устройства загружены [1] в количестве 2", 2, 0,
+         0},
         {load(DeviceFilter::Active), "info Устройства уже загружены [2]", 2, 0, 0},
-        {release(DeviceFilter::Active), "info АКТИВНЫЕ устройства используются, удаление невозможно [1]", 2, 0, 0},
+        {release(DeviceFilter::Active),
+         "info АКТИВНЫЕ устройства используются, удаление невозможно [1]", 2, 0, 0},
         {release(DeviceFilter::Active), "info АКТИВНЫЕ устройства удалены [0]", 0, 0, 0},
-        {load(DeviceFilter::Inactive), "info НЕ АКТИВНЫЕ устройства загружены [1] в количестве 1", 0, 1, 0},
+        {load(DeviceFilter::Inactive), "info НЕ АКТИВНЫЕ устройства загружены [1] в количестве 1",
+         0, 1, 0},
         {load(DeviceFilter::All), "info ВСЕ устройства загружены [1] в количестве 3", 0, 1, 3},
         // Any other value works on the list of All but is counted under its own key, so its
         // release frees the list that All still counts.
@@ -87,7 +90,8 @@ TEST_F(RegistryTest, DeviceListsAreCountedPerFilterWithTheirMessages) {
         {release(DeviceFilter::All), "info ВСЕ устройства удалены [0]", 0, 1, 0},
         {release(DeviceFilter::Inactive), "info НЕ АКТИВНЫЕ устройства удалены [0]", 0, 0, 0},
         // A release without a load goes below zero and needs a load to come back.
-        {release(DeviceFilter::Active), "info АКТИВНЫЕ устройства используются, удаление невозможно [-1]", 0, 0, 0},
+        {release(DeviceFilter::Active),
+         "info АКТИВНЫЕ устройства используются, удаление невозможно [-1]", 0, 0, 0},
         {load(DeviceFilter::Active), "info АКТИВНЫЕ устройства удалены [0]", 0, 0, 0},
     };
     // The last step's message belongs to a load: it finds an empty list, reads it and
@@ -249,13 +253,15 @@ TEST_F(RegistryTest, PollAndWriteThreadsWalkSharedListsSafely) {
     EXPECT_THAT(db.active_devices, IsEmpty());
     const auto lines = log.take();
     const auto count = [&](const char* prefix) {
-        return std::count_if(lines.begin(), lines.end(),
-                             [&](const std::string& l) { return l.find(prefix) != std::string::npos; });
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.find(prefix) != std::string::npos;
+        });
     };
     // Every load took a use and every release gave one back.
     EXPECT_EQ(count("устройства загружены [") + count("уже загружены ["), 2 * kCycles);
-    EXPECT_EQ(count("устройства удалены [") + count("устройства используются, удаление невозможно ["),
-              2 * kCycles);
+    EXPECT_EQ(
+        count("устройства удалены [") + count("устройства используются, удаление невозможно ["),
+        2 * kCycles);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // its messages.
 #pragma once
 
+#include <spdlog/sinks/base_sink.h>
+#include <spdlog/spdlog.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -10,13 +12,10 @@
 #include <string>
 #include <vector>
 
-#include <spdlog/sinks/base_sink.h>
-#include <spdlog/spdlog.h>
-
 namespace test_support {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "quillon-cache-XXXXXX").string();
@@ -31,19 +30,19 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
 // Keeps "level message" for every line logged through it.
 class RecordingSink final : public spdlog::sinks::base_sink<std::mutex> {
-public:
+  public:
     std::vector<std::string> take() {
         const std::lock_guard guard(mutex_);
         return std::exchange(lines_, {});
     }
 
-protected:
+  protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
         lines_.push_back(std::string(spdlog::level::to_string_view(msg.level).data(),
                                      spdlog::level::to_string_view(msg.level).size()) +
@@ -51,13 +50,13 @@ protected:
     }
     void flush_() override {}
 
-private:
+  private:
     std::vector<std::string> lines_;
 };
 
 // Registers `name` over a recording sink for the life of the object.
 class RecordedLogger {
-public:
+  public:
     explicit RecordedLogger(const std::string& name) : name_(name) {
         auto logger = std::make_shared<spdlog::logger>(name, sink_);
         logger->set_level(spdlog::level::debug);
@@ -69,7 +68,7 @@ public:
     RecordedLogger& operator=(const RecordedLogger&) = delete;
     std::vector<std::string> take() { return sink_->take(); }
 
-private:
+  private:
     std::string name_;
     std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
 };

@@ -1,4 +1,8 @@
+#include "logging/logging.hpp"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,17 +15,12 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-#include <spdlog/spdlog.h>
-
-#include "logging/logging.hpp"
-
 namespace fs = std::filesystem;
 
 namespace {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (fs::temp_directory_path() / "quillon-log-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
@@ -32,7 +31,7 @@ public:
     }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -50,7 +49,7 @@ std::vector<std::string> lines_of(const fs::path& file) {
 const std::string kStamp = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\])";
 
 class LoggingTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { spdlog::shutdown(); }
     TempDir dir;
 };
@@ -184,7 +183,8 @@ TEST_F(LoggingTest, LookupFallsBackToAConsoleLoggerBeforeTheSetUp) {
     ::testing::internal::CaptureStdout();
     cache->error("create_database error: {}", "boom");
     const std::string printed = ::testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_match(printed, std::regex(kStamp + R"( \[cache\] \[error\] create_database error: boom\n)")))
+    EXPECT_TRUE(std::regex_match(
+        printed, std::regex(kStamp + R"( \[cache\] \[error\] create_database error: boom\n)")))
         << printed;
 
     ASSERT_EQ(logging::setup_gateway((dir.path() / "q.log").string()), std::nullopt);
