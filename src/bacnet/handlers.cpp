@@ -42,7 +42,10 @@ bacstack::ApduDispatcher::ConfirmedHandler make_unrecognized_service_handler(Tra
                                                                              bacstack::Stack& stack) {
     return [&ctx, &stack](std::span<const std::uint8_t>, const bacstack::Address& src,
                           const bacstack::ConfirmedServiceData& data) {
-        if (!from_target(ctx, src) && !same_invoke(ctx, data.invoke_id)) return;
+        // Invoke id 0 is ours only once a request is out: before that, another client's
+        // first request (many start at 0) has nothing to do with this transaction.
+        const bool pending = ctx.request.invoke_id != 0 && same_invoke(ctx, data.invoke_id);
+        if (!from_target(ctx, src) && !pending) return;
         std::vector<std::uint8_t> pdu;
         bacstack::Writer out(pdu);
         const bacstack::Address own = stack.my_address();

@@ -11,6 +11,9 @@ TransactionEnd wait_transaction(bacstack::Stack& stack, TransactionContext& ctx,
     Timer timer(now);
     timer.start(timings.bind_timeout_ms);
     ctx.request.invoke_id = 0;
+    // Until this device is bound there is no target: a late answer from the previous
+    // transaction's device (a duplicate after a resend) must not pass for this one's.
+    ctx.request.target_address = bacstack::Address{};
     unsigned max_apdu = 0;
     if (!stack.bind_request(device, max_apdu, ctx.request.target_address)) {
         stack.send_who_is(static_cast<std::int32_t>(device), static_cast<std::int32_t>(device));

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include <fmt/compile.h>
 #include <fmt/format.h>
 
 #include "bacnet/handlers.hpp"
@@ -122,28 +123,38 @@ void Collector::readWithTimeout(std::int64_t timeout, std::uint32_t device, std:
 }
 
 void Collector::logCollectorAnswer(std::uint32_t device) {
+    // Runs once per property read. Each line is formatted once, with compiled formats, and
+    // handed to the logger as finished text: formatting a header string and then the line
+    // around it again took nearly as long as decoding and rendering the answer itself.
     const bacnet::Answer& a = ctx_.answer;
-    const std::string header = fmt::format("[{0:<6}][Свойство:{1:>4}][TAG:{2:>3}]", device, a.property, a.tag);
-    if (!a.error.empty()) {
-        file_->info("{0} {1}", header, a.error);
-        return;
-    }
     const std::size_t n = a.values.size();
-    if (n == 0) return;
-    if (n == 1) {
-        file_->info("{0} {1}", header, a.values.front());
+    if (a.error.empty() && n == 0) return;
+    fmt::memory_buffer line;
+    const auto emit = [&] {
+        file_->info(std::string_view(line.data(), line.size()));
+        line.clear();
+    };
+    fmt::format_to(std::back_inserter(line), FMT_COMPILE("[{0:<6}][Свойство:{1:>4}][TAG:{2:>3}]"), device,
+                   a.property, a.tag);
+    if (!a.error.empty() || n == 1) {
+        line.push_back(' ');
+        const std::string& text = a.error.empty() ? a.values.front() : a.error;
+        line.append(text.data(), text.data() + text.size());
+        emit();
         return;
     }
-    file_->info(header);
+    emit();
     if (a.property == kDeviceAddressBinding && n % 3 == 0) {
         for (std::size_t i = 0; i + 2 < n; i += 3) {
             if (a.values[i].empty() || a.values[i + 1].empty() || a.values[i + 2].empty()) continue;
-            file_->info("{0}{1:<4}\t{2}", a.values[i], a.values[i + 1], a.values[i + 2]);
+            fmt::format_to(std::back_inserter(line), FMT_COMPILE("{0}{1:<4}\t{2}"), a.values[i], a.values[i + 1],
+                           a.values[i + 2]);
+            emit();
         }
         return;
     }
     for (const std::string& v : a.values) {
-        if (!v.empty()) file_->info(v);
+        if (!v.empty()) file_->info(std::string_view(v));
     }
 }
 
