@@ -5,9 +5,11 @@
 # which /var/morvel/quillon and /var/log/quillon are temporary directories. It shows
 #   1. the example configuration being loaded and the cache database built from it;
 #   2. an unusable configuration being reported and read again every 5 seconds, and the
-#      gateway going on once the file is repaired.
-# The BACnet and MQTT engine is not part of this build yet, so the gateway idles after
-# loading its configuration. The demo stops by itself (about 30 s) or on Ctrl-C.
+#      gateway going on once the file is repaired;
+#   3. the data collector reading and scanning a simulated BACnet/IP device (tests/sim) on a
+#      private network of namespaces.
+# The gateway's polling engine is not part of this build yet, so the gateway idles after
+# loading its configuration. The demo stops by itself (about 40 s) or on Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -27,7 +29,9 @@ binary=$(cd "$BUILD_DIR" && pwd)/src/app/quillon
 
 work=$(mktemp -d /tmp/quillon-demo.XXXXXX)
 pids=()
+lan=qdemo
 cleanup() {
+  tests/sim/netns-down.sh "$lan" >/dev/null 2>&1 || true
   for p in "${pids[@]}"; do
     kill "$p" 2>/dev/null || true
     wait "$p" 2>/dev/null || true
@@ -101,4 +105,27 @@ else
   echo "demo: the repaired configuration was not loaded"; exit 1
 fi
 
-section "done: the demo's files are removed on exit"
+section "3. The data collector against a simulated BACnet/IP device (instance 1234)"
+tests/sim/netns-down.sh "$lan" >/dev/null 2>&1 || true
+tests/sim/netns-up.sh "$lan"
+ip netns exec "${lan}A" node tests/sim/bacsim.js tests/sim/device1234.json >"$work/sim.txt" 2>&1 &
+pids+=($!)
+wait_for 15 grep -q listening "$work/sim.txt" || { echo "demo: the simulator did not start"; exit 1; }
+mkdir -p "$work/clog"
+# The collector in the client namespace, its /var/log a temporary directory.
+collect() {
+  ip netns exec "${lan}Cli" unshare --mount --propagation private /bin/sh -c \
+    'mount --bind "$1" /var/log && shift && exec "$@"' sh "$work/clog" \
+    env BACNET_IFACE=eth0 "$binary" "$@"
+}
+report=$work/clog/quillon/quillon_debug_eth0.log
+echo "--- quillon -id 1234 -i 1 -t 2 -p 85   (present-value of analog-value 1)"
+collect -id 1234 -i 1 -t 2 -p 85 -timeout 2000 >/dev/null
+cat "$report"
+: >"$report"
+echo "--- quillon -dcollector -id 1234   (every property of every object; console tail)"
+collect -dcollector -id 1234 -timeout 2000 | tail -3
+echo "--- the report /var/log/quillon/quillon_debug_eth0.log: $(wc -l <"$report") lines, it starts with"
+head -40 "$report"
+
+section "done: the demo's files and namespaces are removed on exit"

@@ -32,17 +32,6 @@ std::string_view name_split(std::span<const NameEntry> table, std::uint32_t numb
     return name_or(table, number, number < split ? kReservedName : kProprietaryName);
 }
 
-bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) {
-            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 std::optional<std::uint32_t> find_number(std::span<const NameEntry> table, std::string_view name) {
     for (const auto& e : table)
         if (equal_ignoring_ascii_case(e.name, name)) return e.number;
@@ -75,6 +64,17 @@ constexpr std::uint32_t kLastAshraeUnitHigh = 49999;
 constexpr std::uint32_t kLastUnit = 65535;
 
 }  // namespace
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
 
 std::string_view object_type_name(std::uint32_t type) {
     return name_split(tables::object_types(), type, 128);

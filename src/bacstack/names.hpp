@@ -8,6 +8,9 @@
 
 namespace bacstack {
 
+// ASCII letters compared without regard to case, as the name look-ups do.
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b);
+
 inline constexpr std::string_view kReservedName = "Reserved for Use by ASHRAE";
 inline constexpr std::string_view kProprietaryName = "Vendor Proprietary Value";
 

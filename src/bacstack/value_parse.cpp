@@ -29,16 +29,6 @@ bool only_space(std::string_view s) {
     return true;
 }
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) {
-            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
 
 // Numbers are read in the C locale whatever the process has set.
 struct LocaleDeleter {
@@ -332,7 +322,7 @@ bool parse_weekly_schedule(std::string_view text, WeeklySchedule& out) {
             TimeValue tv;
             if (!parse_time(entry.substr(0, gap), tv.time)) return false;
             const std::string_view value = trim(entry.substr(gap));
-            if (equal_ignoring_case(value, "null")) {
+            if (equal_ignoring_ascii_case(value, "null")) {
                 tv.value = Null{};
             } else {
                 auto v = parse_primitive(*tag, value);
@@ -367,7 +357,7 @@ bool parse_destination(std::string_view text, Destination& out) {
         if (eq == std::string_view::npos) return false;
         const std::string_view key = trim(member.substr(0, eq));
         const std::string_view value = trim(member.substr(eq + 1));
-        if (equal_ignoring_case(key, "ValidDays")) {
+        if (equal_ignoring_ascii_case(key, "ValidDays")) {
             const auto list = enclosed(value, '[', ']');
             if (!list) return false;
             out.valid_days.bits.assign(kDaysPerWeek, false);
@@ -377,12 +367,12 @@ bool parse_destination(std::string_view text, Destination& out) {
                 if (!n || *n < 1 || *n > kDaysPerWeek) return false;
                 out.valid_days.bits[*n - 1] = true;
             }
-        } else if (equal_ignoring_case(key, "FromTime")) {
+        } else if (equal_ignoring_ascii_case(key, "FromTime")) {
             if (!parse_time(value, out.from_time)) return false;
-        } else if (equal_ignoring_case(key, "ToTime")) {
+        } else if (equal_ignoring_ascii_case(key, "ToTime")) {
             if (!parse_time(value, out.to_time)) return false;
-        } else if (equal_ignoring_case(key, "Recipient")) {
-            if (value.size() < 6 || !equal_ignoring_case(value.substr(0, 6), "Device"))
+        } else if (equal_ignoring_ascii_case(key, "Recipient")) {
+            if (value.size() < 6 || !equal_ignoring_ascii_case(value.substr(0, 6), "Device"))
                 return false;
             const auto args = enclosed(value.substr(6), '(', ')');
             if (!args) return false;
@@ -393,9 +383,9 @@ bool parse_destination(std::string_view text, Destination& out) {
                 if (aeq == std::string_view::npos) return false;
                 const std::string_view name = trim(arg.substr(0, aeq));
                 const auto n = to_unsigned(arg.substr(aeq + 1));
-                if (equal_ignoring_case(name, "type")) {
+                if (equal_ignoring_ascii_case(name, "type")) {
                     if (!n || *n != 8) return false;  // a recipient device is a device
-                } else if (equal_ignoring_case(name, "instance")) {
+                } else if (equal_ignoring_ascii_case(name, "instance")) {
                     if (!n || *n > kMaxInstance) return false;
                     device.instance = static_cast<std::uint32_t>(*n);
                     instance = true;
@@ -406,30 +396,30 @@ bool parse_destination(std::string_view text, Destination& out) {
             if (!instance) return false;
             out.recipient = device;
             recipient = true;
-        } else if (equal_ignoring_case(key, "ProcessIdentifier")) {
+        } else if (equal_ignoring_ascii_case(key, "ProcessIdentifier")) {
             const auto n = to_unsigned(value);
             if (!n || *n > 0xFFFFFFFFull) return false;
             out.process_identifier = static_cast<std::uint32_t>(*n);
-        } else if (equal_ignoring_case(key, "ConfirmedNotify")) {
-            if (equal_ignoring_case(value, "true")) {
+        } else if (equal_ignoring_ascii_case(key, "ConfirmedNotify")) {
+            if (equal_ignoring_ascii_case(value, "true")) {
                 out.issue_confirmed_notifications = true;
-            } else if (equal_ignoring_case(value, "false")) {
+            } else if (equal_ignoring_ascii_case(value, "false")) {
                 out.issue_confirmed_notifications = false;
             } else {
                 return false;
             }
-        } else if (equal_ignoring_case(key, "Transitions")) {
+        } else if (equal_ignoring_ascii_case(key, "Transitions")) {
             const auto list = enclosed(value, '[', ']');
             if (!list) return false;
             out.transitions.bits.assign(3, false);
             if (trim(*list).empty()) continue;
             for (std::string_view name : split(*list, ',')) {
                 name = trim(name);
-                if (equal_ignoring_case(name, "to-offnormal")) {
+                if (equal_ignoring_ascii_case(name, "to-offnormal")) {
                     out.transitions.bits[0] = true;
-                } else if (equal_ignoring_case(name, "to-fault")) {
+                } else if (equal_ignoring_ascii_case(name, "to-fault")) {
                     out.transitions.bits[1] = true;
-                } else if (equal_ignoring_case(name, "to-normal")) {
+                } else if (equal_ignoring_ascii_case(name, "to-normal")) {
                     out.transitions.bits[2] = true;
                 } else {
                     return false;
@@ -447,9 +437,9 @@ std::optional<ValueData> parse(std::uint32_t tag, std::string_view text) {
         case 0:
             return ValueData{Null{}};
         case 1: {
-            if (equal_ignoring_case(text, "true") || equal_ignoring_case(text, "active"))
+            if (equal_ignoring_ascii_case(text, "true") || equal_ignoring_ascii_case(text, "active"))
                 return ValueData{true};
-            if (equal_ignoring_case(text, "false") || equal_ignoring_case(text, "inactive"))
+            if (equal_ignoring_ascii_case(text, "false") || equal_ignoring_ascii_case(text, "inactive"))
                 return ValueData{false};
             const auto v = to_signed(text);
             if (!v) return std::nullopt;

@@ -205,17 +205,20 @@ bool Client::take_message(std::unique_lock<std::mutex>& lock) {
 bool Client::stop() {
     if (!mosq_) return false;
     const auto log = logger();
-    int rc = mosquitto_loop_stop(mosq_.get(), true);
+    // Disconnect first and let the network thread end by itself: cancelling it (a forced
+    // stop) can leave it holding one of the library's locks, and the disconnect that
+    // follows then waits on that lock for ever. The log lines keep their usual order.
+    const int disconnected = mosquitto_disconnect(mosq_.get());
+    int rc = mosquitto_loop_stop(mosq_.get(), false);
     if (rc != MOSQ_ERR_SUCCESS) {
         const std::string text = error_text(rc);
         log->error("Поток не закрыт : {} ({})", text, rc);
         return false;
     }
     log->info("Поток закрыт");
-    rc = mosquitto_disconnect(mosq_.get());
-    if (rc != MOSQ_ERR_SUCCESS) {
-        const std::string text = error_text(rc);
-        log->error("Соединение не разорвано : {} ({})", text, rc);
+    if (disconnected != MOSQ_ERR_SUCCESS) {
+        const std::string text = error_text(disconnected);
+        log->error("Соединение не разорвано : {} ({})", text, disconnected);
     }
     return true;
 }
