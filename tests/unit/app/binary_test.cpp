@@ -113,9 +113,16 @@ bool eventually(const std::function<bool()>& condition, std::chrono::seconds lim
     return condition();
 }
 
+// Counts on a copy of the file: a reader's lock on the cache itself would make the
+// gateway's schema creation fail ("database is locked", no busy timeout) and retry, which
+// would add messages the tests do not expect. A copy taken mid-write just fails to count.
 std::optional<long long> count_rows(const fs::path& db, const std::string& table) {
+    const fs::path copy = db.string() + ".snapshot";
     try {
-        SQLite::Database reader(db.string(), SQLite::OPEN_READONLY);
+        std::error_code ec;
+        fs::copy_file(db, copy, fs::copy_options::overwrite_existing, ec);
+        if (ec) return std::nullopt;
+        SQLite::Database reader(copy.string(), SQLite::OPEN_READONLY);
         return reader.execAndGet("SELECT COUNT(*) FROM " + table).getInt64();
     } catch (const std::exception&) {
         return std::nullopt;
