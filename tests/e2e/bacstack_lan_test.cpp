@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "bacnet/transaction.hpp"
 #include "bacstack/read_property.hpp"
 #include "bacstack/stack.hpp"
 #include "bacstack/who_is.hpp"
@@ -83,17 +84,19 @@ class Client {
                                                });
         auto on_error = [this](const Address& src, std::uint8_t id, std::uint32_t cls,
                                std::uint32_t code) {
-            if (src == target_ && id == invoke_id_)
+            if (src == ctx_.request.target_address && id == ctx_.request.invoke_id)
                 set(Outcome::Error, std::to_string(cls) + ":" + std::to_string(code));
         };
         stack.set_error_handler(service::kReadProperty, on_error);
         stack.set_error_handler(service::kWriteProperty, on_error);
         stack.set_reject_handler([this](const Address& src, std::uint8_t id, std::uint8_t reason) {
-            if (src == target_ && id == invoke_id_) set(Outcome::Reject, std::to_string(reason));
+            if (src == ctx_.request.target_address && id == ctx_.request.invoke_id)
+                set(Outcome::Reject, std::to_string(reason));
         });
         stack.set_abort_handler(
             [this](const Address& src, std::uint8_t id, std::uint8_t reason, bool) {
-                if (src == target_ && id == invoke_id_) set(Outcome::Abort, std::to_string(reason));
+                if (src == ctx_.request.target_address && id == ctx_.request.invoke_id)
+                    set(Outcome::Abort, std::to_string(reason));
             });
         ready = true;
     }
@@ -126,7 +129,7 @@ class Client {
 
   private:
     bool matches(const Address& src, std::uint8_t id) const {
-        return src == target_ || id == invoke_id_;
+        return src == ctx_.request.target_address || id == ctx_.request.invoke_id;
     }
     void set(Outcome::Kind k, std::string data) {
         outcome_.kind = k;
@@ -139,55 +142,32 @@ class Client {
         return n > 0;
     }
 
-    // The transaction wait of the engine: binding (one directed Who-Is), the TSM stepped
-    // by `delay` once `timeout_tsm` has passed without a pass lacking the binding.
+    // The engine's transaction wait, with this client's timings.
     Outcome transaction(std::uint32_t device, Timing timing,
                         const std::function<std::uint8_t()>& send) {
-        using clock = std::chrono::steady_clock;
-        const auto now_ms = [] {
-            return std::chrono::duration_cast<std::chrono::milliseconds>(
-                       clock::now().time_since_epoch())
-                .count();
-        };
         outcome_ = {};
-        const long long start = now_ms();
-        long long last = start;
-        invoke_id_ = 0;
-        unsigned max_apdu;
-        if (!stack.bind_request(device, max_apdu, target_))
-            stack.send_who_is(static_cast<std::int32_t>(device), static_cast<std::int32_t>(device));
         const auto d16 = static_cast<std::uint16_t>(timing.delay);
-        stack.apdu_timeout_set(d16);
-        const auto safety = clock::now() + std::chrono::seconds(60);
-        while (clock::now() < safety) {
-            if (now_ms() - last >= timing.timeout_tsm) stack.timer_milliseconds(d16);
-            const bool bound = stack.bind_request(device, max_apdu, target_);
-            if (bound) {
-                if (invoke_id_ == 0) {
-                    invoke_id_ = send();
-                } else if (stack.invoke_id_free(invoke_id_)) {
-                    break;
-                } else if (stack.invoke_id_failed(invoke_id_)) {
-                    outcome_.kind = Outcome::TsmTimeout;
-                    stack.free_invoke_id(invoke_id_);
-                    break;
-                }
-            } else {
-                last = now_ms();
-                if (last - start >= timing.timeout) {
-                    outcome_.kind = Outcome::ApduTimeout;
-                    break;
-                }
-            }
-            pump(timing.delay);
+        const bacnet::WaitTimings timings{timing.timeout, timing.timeout_tsm, d16, d16,
+                                          static_cast<unsigned>(timing.delay)};
+        const auto start = std::chrono::steady_clock::now();
+        switch (bacnet::wait_transaction(stack, ctx_, device, timings, send)) {
+            case bacnet::TransactionEnd::Completed:
+                break;
+            case bacnet::TransactionEnd::TsmFailed:
+                outcome_.kind = Outcome::TsmTimeout;
+                break;
+            case bacnet::TransactionEnd::NotBound:
+            case bacnet::TransactionEnd::Refused:
+                outcome_.kind = Outcome::ApduTimeout;
+                break;
         }
-        outcome_.elapsed = std::chrono::milliseconds(now_ms() - start);
+        outcome_.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
         return outcome_;
     }
 
     InNamespace ns_;
-    Address target_;
-    std::uint8_t invoke_id_ = 0;
+    bacnet::TransactionContext ctx_;
     Outcome outcome_;
     std::array<std::uint8_t, kReceiveBuffer> rx_{};
 };
