@@ -11,7 +11,7 @@
 #include "bacstack/read_property.hpp"
 #include "bacstack/stack.hpp"
 #include "bacstack/who_is.hpp"
-#include "test_lan.hpp"
+#include "lan_test.hpp"
 
 using namespace bacstack;
 using namespace testlan;
@@ -172,17 +172,8 @@ class Client {
     std::array<std::uint8_t, kReceiveBuffer> rx_{};
 };
 
-class BacnetLan : public ::testing::Test {
+class BacnetLan : public LanTest {
   protected:
-    static void SetUpTestSuite() {
-        missing_ = missing_prerequisites();
-        if (missing_.empty()) lan_ = std::make_unique<Lan>();
-    }
-    static void TearDownTestSuite() { lan_.reset(); }
-    void SetUp() override {
-        if (!missing_.empty()) GTEST_SKIP() << "test LAN unavailable: " << missing_;
-        ASSERT_TRUE(lan_->ok()) << lan_->error();
-    }
     static json device(std::uint32_t instance, const std::string& iface = "0.0.0.0") {
         return json{{"instance", instance},
                     {"name", "dev-" + std::to_string(instance)},
@@ -199,8 +190,6 @@ class BacnetLan : public ::testing::Test {
         return json{{"maxRunSeconds", 120}, {"devices", {device(instance)}}};
     }
 
-    static inline std::string missing_;
-    static inline std::unique_ptr<Lan> lan_;
 };
 
 const char* kReal21_5 = "44 41 ac 00 00";

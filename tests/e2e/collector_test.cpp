@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "test_lan.hpp"
+#include "lan_test.hpp"
 
 namespace {
 
@@ -30,7 +30,8 @@ std::string read_file(const std::string& path) {
 
 std::size_t count_of(const std::string& text, const std::string& what) {
     std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
     return n;
 }
 
@@ -41,18 +42,8 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-class Collector : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        missing_ = missing_prerequisites();
-        if (missing_.empty()) lan_ = std::make_unique<Lan>();
-    }
-    static void TearDownTestSuite() { lan_.reset(); }
-    void SetUp() override {
-        if (!missing_.empty()) GTEST_SKIP() << "test LAN unavailable: " << missing_;
-        ASSERT_TRUE(lan_->ok()) << lan_->error();
-    }
-
+class Collector : public LanTest {
+  protected:
     static CollectorRun collect(const std::vector<std::string>& args) {
         static int counter = 0;
         const std::string dir = scratch_dir() + "/collector-" + std::to_string(++counter);
@@ -66,9 +57,6 @@ protected:
     }
 
     static json device1234() { return Simulator::load_config("device1234.json"); }
-
-    static inline std::string missing_;
-    static inline std::unique_ptr<Lan> lan_;
 };
 
 TEST_F(Collector, HelpAndArgumentsThatRunNoScenario) {
@@ -97,7 +85,8 @@ TEST_F(Collector, HelpAndArgumentsThatRunNoScenario) {
 TEST_F(Collector, SingleParameterReadWritesOneAnswer) {
     Simulator a(*lan_, 'A', device1234());
     ASSERT_TRUE(a.ready());
-    const CollectorRun r = collect({"-id", "1234", "-i", "-1", "-t", "8", "-p", "76", "-timeout", "2000"});
+    const CollectorRun r =
+        collect({"-id", "1234", "-i", "-1", "-t", "8", "-p", "76", "-timeout", "2000"});
     EXPECT_EQ(r.status, 0);
     const auto lines = lines_of(r.report);
     ASSERT_EQ(lines.size(), 18u) << r.report;
@@ -117,12 +106,15 @@ TEST_F(Collector, OneDeviceReportsEveryListedPropertyInOrder) {
     // No Who-Is was broadcast for discovery: the first read asked for this device only.
     for (const auto& ev : a.events("whoIs")) EXPECT_EQ(ev.value("lowLimit", -1), 1234) << ev.dump();
 
-    EXPECT_NE(r.report.find("\n\n\n[device:1234][device:8][instance:1234][data device]\n\n"), std::string::npos);
-    EXPECT_NE(r.report.find("[device:1234][analog-value:2][instance:1][data object]"), std::string::npos);
+    EXPECT_NE(r.report.find("\n\n\n[device:1234][device:8][instance:1234][data device]\n\n"),
+              std::string::npos);
+    EXPECT_NE(r.report.find("[device:1234][analog-value:2][instance:1][data object]"),
+              std::string::npos);
     EXPECT_EQ(count_of(r.report, "[data device]") + count_of(r.report, "[data object]"), 17u);
     // The device's own object-list: header and one line per object.
-    EXPECT_NE(r.report.find("[1234  ][Свойство:  76][TAG: 12]\n  1 |  8 device                 1234\n"),
-              std::string::npos);
+    EXPECT_NE(
+        r.report.find("[1234  ][Свойство:  76][TAG: 12]\n  1 |  8 device                 1234\n"),
+        std::string::npos);
     // object-name is not in property-list and is never read.
     EXPECT_EQ(r.report.find("Свойство:  77]"), std::string::npos);
     // Within one object the properties come in ascending order.
@@ -135,7 +127,8 @@ TEST_F(Collector, OneDeviceReportsEveryListedPropertyInOrder) {
     EXPECT_LT(p36, p85);
     EXPECT_LT(p85, p117);
     EXPECT_NE(block.find("[1234  ][Свойство:  85][TAG:  4] 21.500000"), std::string::npos);
-    EXPECT_NE(r.log.find("Выполнения скрипта сбора информации завершено за 00:00:"), std::string::npos);
+    EXPECT_NE(r.log.find("Выполнения скрипта сбора информации завершено за 00:00:"),
+              std::string::npos);
 }
 
 TEST_F(Collector, ObjectWithoutPropertyListIsProbed) {
@@ -149,8 +142,7 @@ TEST_F(Collector, ObjectWithoutPropertyListIsProbed) {
     Simulator a(*lan_, 'A', config);
     ASSERT_TRUE(a.ready());
     const CollectorRun r = collect({"-dcollector", "-id", "1234", "-timeout", "2000"});
-    const std::size_t reads_of_object =
-        a.events("readProperty", json{{"obj", "3:2"}}).size();
+    const std::size_t reads_of_object = a.events("readProperty", json{{"obj", "3:2"}}).size();
     // One property-list read, then 513 + 35 probes.
     EXPECT_EQ(reads_of_object, 1u + 548u);
     const auto at = r.report.find("[binary-input:3][instance:2]");
@@ -168,9 +160,11 @@ TEST_F(Collector, DeviceAddressBindingInThreeColumns) {
     json config = device1234();
     json dab = json::array();
     for (int i = 0; i < 3; ++i) {
-        dab.push_back({{"type", "OBJECTIDENTIFIER"}, {"value", "DEVICE:" + std::to_string(11 + i)}});
+        dab.push_back(
+            {{"type", "OBJECTIDENTIFIER"}, {"value", "DEVICE:" + std::to_string(11 + i)}});
         dab.push_back({{"type", "UNSIGNED_INTEGER"}, {"value", i}});
-        dab.push_back({{"type", "OCTET_STRING"}, {"value", "0a4e000" + std::to_string(i) + "bac0"}});
+        dab.push_back(
+            {{"type", "OCTET_STRING"}, {"value", "0a4e000" + std::to_string(i) + "bac0"}});
     }
     config["devices"][0]["deviceProps"]["DEVICE_ADDRESS_BINDING"] = dab;
     Simulator a(*lan_, 'A', config);
@@ -188,15 +182,18 @@ TEST_F(Collector, SilentDevicesLeaveOnlyConsoleErrors) {
     ASSERT_TRUE(a.ready());
     // Nobody answers for 4321: no binding within the timeout.
     const CollectorRun unbound = collect({"-dcollector", "-id", "4321", "-timeout", "500"});
-    EXPECT_NE(unbound.output.find("Выход за задержку времени APDU"), std::string::npos) << unbound.output;
+    EXPECT_NE(unbound.output.find("Выход за задержку времени APDU"), std::string::npos)
+        << unbound.output;
     EXPECT_EQ(unbound.report, "");
 
     // 1234 is bound but drops the read: the request goes out once and is resent three times.
-    ASSERT_TRUE(a.command(json{{"cmd", "fault"},
-                               {"rule", {{"service", "readProperty"}, {"prop", "OBJECT_LIST"}, {"action", "drop"}}}}));
+    ASSERT_TRUE(a.command(json{
+        {"cmd", "fault"},
+        {"rule", {{"service", "readProperty"}, {"prop", "OBJECT_LIST"}, {"action", "drop"}}}}));
     const std::size_t before = a.events("readProperty").size();
     const CollectorRun silent = collect({"-id", "1234", "-i", "1234", "-t", "8", "-p", "76"});
-    EXPECT_NE(silent.output.find("Выход за задержку времени TSM"), std::string::npos) << silent.output;
+    EXPECT_NE(silent.output.find("Выход за задержку времени TSM"), std::string::npos)
+        << silent.output;
     EXPECT_EQ(silent.report, "");
     EXPECT_EQ(a.events("readProperty").size() - before, 4u);
 }
@@ -207,11 +204,13 @@ TEST_F(Collector, AllDevicesIncludingOneWhoseObjectListNeedsSegmentation) {
     ASSERT_TRUE(a.ready() && b.ready());
     const CollectorRun r = collect({"-dcollector", "-timeout", "1500"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.report.find("[УСТРОЙСТВО:1234][1 ИЗ 2]\n[УСТРОЙСТВО:3000][2 ИЗ 2]\n"), std::string::npos);
+    EXPECT_NE(r.report.find("[УСТРОЙСТВО:1234][1 ИЗ 2]\n[УСТРОЙСТВО:3000][2 ИЗ 2]\n"),
+              std::string::npos);
     EXPECT_EQ(count_of(r.report, "[device:1234]"), 17u);
     // 300 analog inputs and the device object, each with its header and present-value.
     EXPECT_EQ(count_of(r.report, "[device:3000]"), 301u);
-    EXPECT_NE(r.report.find("[device:3000][analog-input:0][instance:1299][data object]"), std::string::npos);
+    EXPECT_NE(r.report.find("[device:3000][analog-input:0][instance:1299][data object]"),
+              std::string::npos);
     EXPECT_EQ(count_of(r.report, "[3000  ][Свойство:  85][TAG:  4]"), 300u);
     EXPECT_NE(r.log.find("Проход  301 из 301"), std::string::npos);
 }
@@ -221,11 +220,13 @@ TEST_F(Collector, OnePropertyOverAllDevices) {
     Simulator b(*lan_, 'B', Simulator::load_config("big3000.json"));
     ASSERT_TRUE(a.ready() && b.ready());
     const CollectorRun r = collect({"-dcollector", "-p", "76", "-timeout", "1500"});
-    EXPECT_NE(r.report.find("[device:1234][device:8][instance:1234][data device]\n\n[1234  ][Свойство:  76][TAG: 12]"),
+    EXPECT_NE(r.report.find("[device:1234][device:8][instance:1234][data device]\n\n[1234  "
+                            "][Свойство:  76][TAG: 12]"),
               std::string::npos)
         << r.report.substr(0, 400);
     // The large device's whole list cannot be sent: its abort is reported under the header.
-    EXPECT_NE(r.report.find("[device:3000][device:8][instance:3000][data device]\n\n[3000  ][Свойство:  76][TAG:  0] "
+    EXPECT_NE(r.report.find("[device:3000][device:8][instance:3000][data device]\n\n[3000  "
+                            "][Свойство:  76][TAG:  0] "
                             "[прерывание][Segmentation Not Supported:4]"),
               std::string::npos)
         << r.report;

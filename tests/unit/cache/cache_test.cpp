@@ -44,20 +44,7 @@ class CacheTest : public ::testing::Test {
     void SetUp() override { ASSERT_EQ(db.create_database(path), 0); }
 
     // A second, independent connection sees only what has been committed.
-    std::vector<std::vector<std::optional<std::string>>> rows(const std::string& sql) const {
-        SQLite::Database reader(path, SQLite::OPEN_READONLY);
-        SQLite::Statement q(reader, sql);
-        std::vector<std::vector<std::optional<std::string>>> out;
-        while (q.executeStep()) {
-            std::vector<std::optional<std::string>> row;
-            for (int i = 0; i < q.getColumnCount(); ++i) {
-                const SQLite::Column c = q.getColumn(i);
-                row.push_back(c.isNull() ? std::nullopt : std::optional(c.getString()));
-            }
-            out.push_back(row);
-        }
-        return out;
-    }
+    test_support::Rows rows(const std::string& sql) const { return test_support::query_rows(path, sql); }
     std::string one(const std::string& sql) const { return *rows(sql).at(0).at(0); }
 
     test_support::TempDir dir;

@@ -1,10 +1,9 @@
-// Helpers of the cache tests: a temporary directory and a "cache" logger that records
-// its messages.
+// Helpers of the cache tests: a logger that records its messages (and, through
+// support/files.hpp, a temporary directory).
 #pragma once
 
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <memory>
@@ -12,27 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "support/files.hpp"
+
 namespace test_support {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "quillon-cache-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
-};
 
 // Keeps "level message" for every line logged through it.
 class RecordingSink final : public spdlog::sinks::base_sink<std::mutex> {

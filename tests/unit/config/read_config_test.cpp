@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/files.hpp"
+
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 using ::testing::ElementsAre;
@@ -26,21 +28,6 @@ using ::testing::StartsWith;
 
 namespace {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "quillon-config-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 // A complete configuration: one BACnet port, devices AHU (7) and FCU (8) of class "ahu",
 // one channel group for that class.
@@ -106,23 +93,12 @@ class ReadConfigTest : public ::testing::Test {
         return out;
     }
 
-    using Rows = std::vector<std::vector<std::optional<std::string>>>;
+    using Rows = test_support::Rows;
     Rows rows(const std::string& sql, const std::string& iface = "veth1") const {
-        SQLite::Database reader(db_file(iface), SQLite::OPEN_READONLY);
-        SQLite::Statement q(reader, sql);
-        Rows out;
-        while (q.executeStep()) {
-            std::vector<std::optional<std::string>> row;
-            for (int i = 0; i < q.getColumnCount(); ++i) {
-                const SQLite::Column c = q.getColumn(i);
-                row.push_back(c.isNull() ? std::nullopt : std::optional(c.getString()));
-            }
-            out.push_back(row);
-        }
-        return out;
+        return test_support::query_rows(db_file(iface), sql);
     }
 
-    TempDir dir;
+    test_support::TempDir dir;
     FileNames names{(dir.path() / "db" / "quillon_{0}.db").string(),
                     (dir.path() / "log" / "quillon_{0}.log").string(),
                     (dir.path() / "log" / "quillon.log").string()};
@@ -563,7 +539,7 @@ TEST_F(ReadConfigTest, TheLogPathFollowsTheInterfaceOnlyWhenNotChosen) {
 
 // The real file names, on a configuration that stops before touching the cache.
 TEST(ReadConfigPaths, DerivedFromTheInterface) {
-    TempDir dir;
+    test_support::TempDir dir;
     json config = base_config();
     port0(config).erase("devices");
     const std::string path = (dir.path() / "q.json").string();

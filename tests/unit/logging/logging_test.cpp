@@ -15,25 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/files.hpp"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "quillon-log-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 std::vector<std::string> lines_of(const fs::path& file) {
     spdlog::apply_all([](const std::shared_ptr<spdlog::logger>& l) { l->flush(); });
@@ -51,7 +38,7 @@ const std::string kStamp = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\])";
 class LoggingTest : public ::testing::Test {
   protected:
     void TearDown() override { spdlog::shutdown(); }
-    TempDir dir;
+    test_support::TempDir dir;
 };
 
 TEST_F(LoggingTest, GatewayLoggersShareOneFileInTheDefaultFormatAndAppend) {
